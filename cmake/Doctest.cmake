@@ -1,0 +1,30 @@
+# doctest, the header-only test framework (Debian's doctest-dev), as the target `doctest`,
+# and halvorn_add_doctest_cases() to register each case of a test program with ctest.
+
+# The header is copied into the build tree so that a cross build reaches it without
+# putting the host's /usr/include, and with it the C library's headers, on its path.
+find_file(HALVORN_DOCTEST_HEADER doctest/doctest.h PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+configure_file(${HALVORN_DOCTEST_HEADER} ${CMAKE_BINARY_DIR}/doctest/doctest/doctest.h COPYONLY)
+
+add_library(doctest INTERFACE)
+target_include_directories(doctest SYSTEM INTERFACE ${CMAKE_BINARY_DIR}/doctest)
+if(MINGW)
+    # The win32 thread model of the cross compiler has no std::mutex.
+    target_compile_definitions(doctest INTERFACE DOCTEST_CONFIG_NO_MULTITHREADING)
+endif()
+
+# halvorn_add_doctest_cases(TARGET SOURCE [PROPERTIES ...]): one ctest test per TEST_CASE
+# in SOURCE, named as the case, run alone through doctest's --test-case filter.
+function(halvorn_add_doctest_cases target source)
+    cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "PROPERTIES")
+    file(STRINGS ${source} lines REGEX "^TEST_CASE\\(\"")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+    foreach(line IN LISTS lines)
+        string(REGEX REPLACE "^TEST_CASE\\(\"([^\"]+)\".*" "\\1" name "${line}")
+        string(REPLACE "," "\\," filter "${name}")
+        add_test(NAME "${name}" COMMAND ${target} "--test-case=${filter}" --no-version)
+        if(arg_PROPERTIES)
+            set_tests_properties("${name}" PROPERTIES ${arg_PROPERTIES})
+        endif()
+    endforeach()
+endfunction()
