@@ -11,6 +11,8 @@ target_include_directories(doctest SYSTEM INTERFACE ${CMAKE_BINARY_DIR}/doctest)
 if(MINGW)
     # The win32 thread model of the cross compiler has no std::mutex.
     target_compile_definitions(doctest INTERFACE DOCTEST_CONFIG_NO_MULTITHREADING)
+    # Under Wine the test programs find no MinGW runtime DLLs: link them in.
+    target_link_options(doctest INTERFACE -static)
 endif()
 
 # halvorn_add_doctest_cases(TARGET SOURCE [PROPERTIES ...]): one ctest test per TEST_CASE

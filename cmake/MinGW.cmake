@@ -1,0 +1,27 @@
+# The body shared by the MinGW-w64 toolchain files: set HALVORN_MINGW_TRIPLE and
+# HALVORN_WINE_LOADER_NAMES, then include this file.
+
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR ${HALVORN_MINGW_PROCESSOR})
+
+# Debian's win32 thread model: the posix one links winpthread, which imports
+# GetTickCount64 and so would stop the program from loading on Windows XP.
+find_program(CMAKE_C_COMPILER NAMES ${HALVORN_MINGW_TRIPLE}-gcc-win32 ${HALVORN_MINGW_TRIPLE}-gcc REQUIRED)
+find_program(CMAKE_CXX_COMPILER NAMES ${HALVORN_MINGW_TRIPLE}-g++-win32 ${HALVORN_MINGW_TRIPLE}-g++ REQUIRED)
+find_program(CMAKE_RC_COMPILER NAMES ${HALVORN_MINGW_TRIPLE}-windres REQUIRED)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${HALVORN_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Tests and tools run under Wine, in a prefix of this build tree's own. The
+# environment goes to env as a list: a prefix set any other way is silently
+# replaced by the user's own.
+find_program(HALVORN_WINE NAMES ${HALVORN_WINE_LOADER_NAMES} PATHS /usr/lib/wine NO_CACHE)
+if(HALVORN_WINE)
+    set(CMAKE_CROSSCOMPILING_EMULATOR
+        env WINEPREFIX=${CMAKE_BINARY_DIR}/wine WINELOADER=${HALVORN_WINE} WINEDEBUG=-all
+            WINEDLLOVERRIDES=winemenubuilder.exe=d ${HALVORN_WINE})
+endif()
