@@ -15,16 +15,21 @@ if(MINGW)
     target_link_options(doctest INTERFACE -static)
 endif()
 
-# halvorn_add_doctest_cases(TARGET SOURCE [PROPERTIES ...]): one ctest test per TEST_CASE
-# in SOURCE, named as the case, run alone through doctest's --test-case filter.
+# halvorn_add_doctest_cases(TARGET SOURCE [LAUNCHER ...] [ARGS ...] [PROPERTIES ...]): one
+# ctest test per TEST_CASE in SOURCE, named as the case, run alone through doctest's
+# --test-case filter, by LAUNCHER if one is given.
 function(halvorn_add_doctest_cases target source)
-    cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "PROPERTIES")
+    cmake_parse_arguments(PARSE_ARGV 2 arg "" "" "LAUNCHER;ARGS;PROPERTIES")
+    set(program ${target})
+    if(arg_LAUNCHER)
+        set(program ${arg_LAUNCHER} ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${target}>)
+    endif()
     file(STRINGS ${source} lines REGEX "^TEST_CASE\\(\"")
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
     foreach(line IN LISTS lines)
         string(REGEX REPLACE "^TEST_CASE\\(\"([^\"]+)\".*" "\\1" name "${line}")
         string(REPLACE "," "\\," filter "${name}")
-        add_test(NAME "${name}" COMMAND ${target} "--test-case=${filter}" --no-version)
+        add_test(NAME "${name}" COMMAND ${program} "--test-case=${filter}" --no-version ${arg_ARGS})
         if(arg_PROPERTIES)
             set_tests_properties("${name}" PROPERTIES ${arg_PROPERTIES})
         endif()

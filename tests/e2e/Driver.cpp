@@ -1,0 +1,241 @@
+#include "Driver.h"
+
+#include <doctest/doctest.h>
+
+std::wstring Program;
+
+namespace {
+
+constexpr DWORD BoxTimeoutMs = 15000;
+constexpr DWORD ExitTimeoutMs = 10000;
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+// The text of a window of another process: GetWindowText does not read its
+// controls, a WM_GETTEXT does.
+std::wstring TextOf(HWND window) {
+    DWORD_PTR length = 0;
+    SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length);
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
+                        2000, &copied);
+    text.resize(copied);
+    return text;
+}
+
+std::vector<HWND> VisibleTopLevelWindowsOf(DWORD processId) {
+    struct Search {
+        DWORD processId;
+        std::vector<HWND> found;
+    } search{processId, {}};
+    EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(parameter);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == s->processId && IsWindowVisible(window))
+                s->found.push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+std::vector<HWND> ChildrenOf(HWND window) {
+    std::vector<HWND> children;
+    EnumChildWindows(
+        window,
+        [](HWND child, LPARAM parameter) -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(child);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&children));
+    return children;
+}
+
+void Look(Box& box) {
+    HWND window = box.window;
+    box.title = TextOf(window);
+    box.topmost = (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+    box.owned = GetWindow(window, GW_OWNER) != nullptr;
+    box.foreground = GetForegroundWindow() == window;
+    box.topLevelWindows = static_cast<int>(VisibleTopLevelWindowsOf(box.process.dwProcessId).size());
+    for (HWND child : ChildrenOf(window)) {
+        if (!IsWindowVisible(child))
+            continue;
+        const std::wstring type = ClassOf(child);
+        if (type == L"Button") {
+            box.buttons.push_back(TextOf(child));
+            box.okButton = child;
+        } else if (type == L"Static") {
+            if ((GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+                box.icon = child;
+            else
+                box.texts.push_back(TextOf(child));
+        }
+    }
+}
+
+void Send(std::vector<INPUT> inputs) {
+    SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+INPUT Key(WORD key, bool up) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    return input;
+}
+
+INPUT Mouse(DWORD flags, LONG x = 0, LONG y = 0) {
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = x;
+    input.mi.dy = y;
+    input.mi.dwFlags = flags;
+    return input;
+}
+
+void ClickAt(POINT point) {
+    const LONG x = point.x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1);
+    const LONG y = point.y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1);
+    Send({Mouse(MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE, x, y), Mouse(MOUSEEVENTF_LEFTDOWN),
+          Mouse(MOUSEEVENTF_LEFTUP)});
+}
+
+std::vector<COLORREF> Pixels(HDC source, int x, int y, int width, int height) {
+    std::vector<COLORREF> pixels;
+    for (int row = 0; row < height; ++row)
+        for (int column = 0; column < width; ++column)
+            pixels.push_back(GetPixel(source, x + column, y + row));
+    return pixels;
+}
+
+}  // namespace
+
+std::wstring CommandLineWith(const std::wstring& tail) {
+    std::wstring line = L"\"" + Program + L"\"";
+    return tail.empty() ? line : line + L" " + tail;
+}
+
+Box Show(const std::wstring& tail, const wchar_t* environment) {
+    Box box{};
+    std::wstring commandLine = CommandLineWith(tail);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    const DWORD flags = environment ? CREATE_UNICODE_ENVIRONMENT : 0;
+    REQUIRE_MESSAGE(CreateProcessW(Program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, flags,
+                                   const_cast<wchar_t*>(environment), nullptr, &startup, &box.process),
+                    "cannot start the program, error ", GetLastError());
+
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < BoxTimeoutMs) {
+        const std::vector<HWND> windows = VisibleTopLevelWindowsOf(box.process.dwProcessId);
+        if (!windows.empty()) {
+            box.window = windows.front();
+            // Give the box a moment to finish laying out and painting.
+            Sleep(100);
+            Look(box);
+            return box;
+        }
+        if (WaitForSingleObject(box.process.hProcess, 20) == WAIT_OBJECT_0)
+            break;
+    }
+    const bool ended = WaitForSingleObject(box.process.hProcess, 0) == WAIT_OBJECT_0;
+    TerminateProcess(box.process.hProcess, 1);
+    CloseHandle(box.process.hThread);
+    CloseHandle(box.process.hProcess);
+    box.process = {};
+    if (ended)
+        FAIL("the program ended without showing a box");
+    FAIL("no box appeared within ", BoxTimeoutMs, " ms");
+    return box;
+}
+
+DWORD Dismiss(Box& box, Dismissal how) {
+    switch (how) {
+        case Dismissal::OkButton: {
+            RECT r{};
+            GetWindowRect(box.okButton, &r);
+            ClickAt({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+            break;
+        }
+        case Dismissal::ReturnKey:
+            Send({Key(VK_RETURN, false), Key(VK_RETURN, true)});
+            break;
+        case Dismissal::EscapeKey:
+            Send({Key(VK_ESCAPE, false), Key(VK_ESCAPE, true)});
+            break;
+        case Dismissal::CloseCommand:
+            PostMessageW(box.window, WM_SYSCOMMAND, SC_CLOSE, 0);
+            break;
+    }
+    DWORD status = STILL_ACTIVE;
+    if (WaitForSingleObject(box.process.hProcess, ExitTimeoutMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(box.process.hProcess, &status);
+    } else {
+        TerminateProcess(box.process.hProcess, 1);
+        FAIL_CHECK("the program did not end within ", ExitTimeoutMs, " ms of the box being dismissed");
+    }
+    CloseHandle(box.process.hThread);
+    CloseHandle(box.process.hProcess);
+    box.process = {};
+    return status;
+}
+
+bool ShowsStockIcon(HWND icon, LPCWSTR id) {
+    RECT r{};
+    GetWindowRect(icon, &r);
+    const int width = r.right - r.left;
+    const int height = r.bottom - r.top;
+    HDC screen = GetDC(nullptr);
+    HDC drawing = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ previous = SelectObject(drawing, bitmap);
+    BitBlt(drawing, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+    const std::vector<COLORREF> shown = Pixels(drawing, 0, 0, width, height);
+
+    // The same icon drawn the same way on the same background, in a bitmap of our own.
+    HBRUSH background = CreateSolidBrush(shown.empty() ? 0 : shown.front());
+    RECT all{0, 0, width, height};
+    FillRect(drawing, &all, background);
+    DrawIconEx(drawing, 0, 0, LoadIconW(nullptr, id), 0, 0, 0, nullptr, DI_NORMAL);
+    const std::vector<COLORREF> expected = Pixels(drawing, 0, 0, width, height);
+
+    SelectObject(drawing, previous);
+    DeleteObject(background);
+    DeleteObject(bitmap);
+    DeleteDC(drawing);
+    ReleaseDC(nullptr, screen);
+    return !shown.empty() && shown == expected;
+}
+
+std::wstring PlatformDefaultTitle() {
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](LPVOID) -> DWORD {
+            MessageBoxW(nullptr, L"", nullptr, MB_OK);
+            return 0;
+        },
+        nullptr, 0, nullptr);
+    std::wstring title;
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < BoxTimeoutMs) {
+        const std::vector<HWND> windows = VisibleTopLevelWindowsOf(GetCurrentProcessId());
+        if (!windows.empty()) {
+            title = TextOf(windows.front());
+            PostMessageW(windows.front(), WM_SYSCOMMAND, SC_CLOSE, 0);
+            break;
+        }
+        Sleep(20);
+    }
+    WaitForSingleObject(thread, ExitTimeoutMs);
+    CloseHandle(thread);
+    return title;
+}

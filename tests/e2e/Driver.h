@@ -1,0 +1,43 @@
+// Plays the user of halvorn.exe: starts it with an exact command line, reads
+// its box as a person sees it, and dismisses it as a person would.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+extern std::wstring Program;  // the halvorn.exe under test
+
+enum class Dismissal { OkButton, ReturnKey, EscapeKey, CloseCommand };
+
+// What is on the screen while the box is up.
+struct Box {
+    PROCESS_INFORMATION process;
+    HWND window;  // null: no box appeared in time
+    std::wstring title;
+    std::vector<std::wstring> texts;    // the static texts: one, the message
+    std::vector<std::wstring> buttons;  // the captions of the visible buttons
+    HWND okButton;
+    HWND icon;  // the visible icon control, if any
+    bool topmost;
+    bool owned;
+    bool foreground;
+    int topLevelWindows;  // visible ones of the process
+};
+
+// The command line the program is started with: its quoted path, then the tail as it stands.
+std::wstring CommandLineWith(const std::wstring& tail);
+
+// Starts the program and waits, with a bound, for its box; environment as for CreateProcessW.
+Box Show(const std::wstring& tail, const wchar_t* environment = nullptr);
+
+// Dismisses the box and returns the exit status once the process has ended; a
+// process that does not end in time is ended and fails the calling case.
+DWORD Dismiss(Box& box, Dismissal how);
+
+// Whether the icon control shows the platform's stock icon `id` (IDI_...), pixel for pixel.
+bool ShowsStockIcon(HWND icon, LPCWSTR id);
+
+// The title the platform gives a box that has none, read from a box of our own.
+std::wstring PlatformDefaultTitle();
