@@ -99,9 +99,10 @@ TEST_CASE("E2E, CallsThePlatformInOrderAndFreesTheVectorAfterTheBox") {
     HMODULE image = nullptr;
     DWORD needed = 0;
     MODULEINFO module{};
-    REQUIRE(EnumProcessModules(box.process.hProcess, &image, sizeof image, &needed));
-    REQUIRE(GetModuleInformation(box.process.hProcess, image, &module, sizeof module));
+    const bool located = EnumProcessModules(box.process.hProcess, &image, sizeof image, &needed) &&
+                         GetModuleInformation(box.process.hProcess, image, &module, sizeof module);
     REQUIRE(Dismiss(box, Dismissal::OkButton) == 0);
+    REQUIRE_MESSAGE(located, "cannot find the program's image in its process");
 
     // Only calls made from the program's own image count.
     const auto begin = reinterpret_cast<unsigned long long>(module.lpBaseOfDll);

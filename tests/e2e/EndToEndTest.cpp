@@ -20,9 +20,11 @@ void CheckTheBoxAndDismiss(Box& box, Dismissal how = Dismissal::OkButton) {
     CHECK(box.foreground);
     CHECK(box.topLevelWindows == 1);
     CHECK(box.buttons == std::vector<std::wstring>{L"OK"});
-    REQUIRE(box.icon != nullptr);
-    CHECK(ShowsStockIcon(box.icon, IDI_INFORMATION));
-    CHECK_FALSE(ShowsStockIcon(box.icon, IDI_WARNING));  // the comparison tells icons apart
+    CHECK(box.icon != nullptr);
+    if (box.icon) {
+        CHECK(ShowsStockIcon(box.icon, IDI_INFORMATION));
+        CHECK_FALSE(ShowsStockIcon(box.icon, IDI_WARNING));  // the comparison tells icons apart
+    }
     CHECK(Dismiss(box, how) == 0);
 }
 
@@ -177,12 +179,15 @@ TEST_CASE("E2E, TenInstancesEachShowTheirOwnBox") {
 
 int main(int argc, char** argv) {
     // --program=PATH names the halvorn.exe under test; everything else is doctest's.
-    const std::string option = "--program=";
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    const std::wstring option = L"--program=";
+    for (int i = 1; i < count; ++i) {
+        const std::wstring argument = arguments[i];
         if (argument.rfind(option, 0) == 0)
-            Program.assign(argument.begin() + option.size(), argument.end());
+            Program = argument.substr(option.size());
     }
+    LocalFree(arguments);
     if (Program.empty()) {
         std::fputs("usage: e2e_tests --program=PATH [doctest options]\n", stderr);
         return 2;
