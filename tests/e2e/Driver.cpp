@@ -124,7 +124,7 @@ std::wstring CommandLineWith(const std::wstring& tail) {
     return tail.empty() ? line : line + L" " + tail;
 }
 
-Box Show(const std::wstring& tail, const wchar_t* environment) {
+Box Start(const std::wstring& tail, const wchar_t* environment) {
     Box box{};
     std::wstring commandLine = CommandLineWith(tail);
     STARTUPINFOW startup{};
@@ -133,7 +133,10 @@ Box Show(const std::wstring& tail, const wchar_t* environment) {
     REQUIRE_MESSAGE(CreateProcessW(Program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, flags,
                                    const_cast<wchar_t*>(environment), nullptr, &startup, &box.process),
                     "cannot start the program, error ", GetLastError());
+    return box;
+}
 
+bool AwaitBox(Box& box) {
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < BoxTimeoutMs) {
         const std::vector<HWND> windows = VisibleTopLevelWindowsOf(box.process.dwProcessId);
@@ -142,7 +145,7 @@ Box Show(const std::wstring& tail, const wchar_t* environment) {
             // Give the box a moment to finish laying out and painting.
             Sleep(100);
             Look(box);
-            return box;
+            return true;
         }
         if (WaitForSingleObject(box.process.hProcess, 20) == WAIT_OBJECT_0)
             break;
@@ -153,8 +156,15 @@ Box Show(const std::wstring& tail, const wchar_t* environment) {
     CloseHandle(box.process.hProcess);
     box.process = {};
     if (ended)
-        FAIL("the program ended without showing a box");
-    FAIL("no box appeared within ", BoxTimeoutMs, " ms");
+        FAIL_CHECK("the program ended without showing a box");
+    else
+        FAIL_CHECK("no box appeared within ", BoxTimeoutMs, " ms");
+    return false;
+}
+
+Box Show(const std::wstring& tail, const wchar_t* environment) {
+    Box box = Start(tail, environment);
+    REQUIRE(AwaitBox(box));
     return box;
 }
 

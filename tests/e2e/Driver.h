@@ -29,7 +29,14 @@ struct Box {
 // The command line the program is started with: its quoted path, then the tail as it stands.
 std::wstring CommandLineWith(const std::wstring& tail);
 
-// Starts the program and waits, with a bound, for its box; environment as for CreateProcessW.
+// Starts the program; environment as for CreateProcessW.
+Box Start(const std::wstring& tail, const wchar_t* environment = nullptr);
+
+// Waits, with a bound, for the box of a started program and reads it. A program
+// that shows none is ended, and the calling case fails.
+bool AwaitBox(Box& box);
+
+// Start and AwaitBox; the calling case stops if no box appears.
 Box Show(const std::wstring& tail, const wchar_t* environment = nullptr);
 
 // Dismisses the box and returns the exit status once the process has ended; a
