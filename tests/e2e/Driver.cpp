@@ -28,34 +28,40 @@ std::wstring TextOf(HWND window) {
     return text;
 }
 
+struct WindowSearch {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK AddIfVisibleAndOfProcess(HWND window, LPARAM search) {
+    auto* s = reinterpret_cast<WindowSearch*>(search);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == s->processId && IsWindowVisible(window))
+        s->found.push_back(window);
+    return TRUE;
+}
+
+BOOL CALLBACK AddChild(HWND child, LPARAM children) {
+    reinterpret_cast<std::vector<HWND>*>(children)->push_back(child);
+    return TRUE;
+}
+
 std::vector<HWND> VisibleTopLevelWindowsOf(DWORD processId) {
-    struct Search {
-        DWORD processId;
-        std::vector<HWND> found;
-    } search{processId, {}};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(parameter);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == s->processId && IsWindowVisible(window))
-                s->found.push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{processId, {}};
+    EnumWindows(AddIfVisibleAndOfProcess, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
 std::vector<HWND> ChildrenOf(HWND window) {
     std::vector<HWND> children;
-    EnumChildWindows(
-        window,
-        [](HWND child, LPARAM parameter) -> BOOL {
-            reinterpret_cast<std::vector<HWND>*>(parameter)->push_back(child);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&children));
+    EnumChildWindows(window, AddChild, reinterpret_cast<LPARAM>(&children));
     return children;
+}
+
+DWORD WINAPI ShowBoxWithoutTitle(LPVOID) {
+    MessageBoxW(nullptr, L"", nullptr, MB_OK);
+    return 0;
 }
 
 void Look(Box& box) {
@@ -227,13 +233,7 @@ bool ShowsStockIcon(HWND icon, LPCWSTR id) {
 }
 
 std::wstring PlatformDefaultTitle() {
-    HANDLE thread = CreateThread(
-        nullptr, 0,
-        [](LPVOID) -> DWORD {
-            MessageBoxW(nullptr, L"", nullptr, MB_OK);
-            return 0;
-        },
-        nullptr, 0, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, ShowBoxWithoutTitle, nullptr, 0, nullptr);
     std::wstring title;
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < BoxTimeoutMs) {
