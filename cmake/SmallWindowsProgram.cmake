@@ -5,14 +5,10 @@ function(halvorn_small_windows_program target)
         message(FATAL_ERROR "${target}: only the MinGW-w64 toolchain is set up for Windows XP builds")
     endif()
     # XP is 5.01 on x86; x64 Windows began with 5.02.
-    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-        set(version 5.01)
-    else()
-        set(version 5.02)
+    set(minor 1)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        set(minor 2)
     endif()
-    string(REPLACE "." ";" parts ${version})
-    list(GET parts 0 major)
-    list(GET parts 1 minor)
 
     target_compile_options(${target} PRIVATE
         -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
@@ -23,8 +19,8 @@ function(halvorn_small_windows_program target)
         -static -s
         -Wl,--gc-sections
         # Setting the subsystem version alone leaves the OS version at 4.0.
-        -Wl,--subsystem,windows:${version}
-        -Wl,--major-os-version,${major} -Wl,--minor-os-version,${minor}
+        -Wl,--subsystem,windows:5.0${minor}
+        -Wl,--major-os-version,5 -Wl,--minor-os-version,${minor}
         -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware
         -Wl,--no-insert-timestamp)
 endfunction()

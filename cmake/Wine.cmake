@@ -20,19 +20,17 @@ string(SUBSTRING "${hash}" 0 4 hash)
 math(EXPR number "0x${hash} % 900 + 100")
 set(HALVORN_TEST_DISPLAY ":${number}")
 
-# halvorn_wine_fixtures(): WineSession (display and server for the shared prefix)
-# and WineWithoutDisplay (a server whose desktop has no display).
-function(halvorn_wine_fixtures)
+# halvorn_wine_fixtures(): WineSession (the display and the server of the shared prefix)
+# and WineHeadless (a server of its own whose desktop has no display).
+function(halvorn_wine_fixture fixture name prefix)
     set(session ${PROJECT_SOURCE_DIR}/tests/wine/session)
-    add_test(NAME "Wine, SessionStarts"
-             COMMAND ${session} start ${CMAKE_BINARY_DIR}/wine ${HALVORN_WINE} ${HALVORN_TEST_DISPLAY})
-    add_test(NAME "Wine, SessionStops" COMMAND ${session} stop ${CMAKE_BINARY_DIR}/wine)
-    set_tests_properties("Wine, SessionStarts" PROPERTIES FIXTURES_SETUP WineSession TIMEOUT 120)
-    set_tests_properties("Wine, SessionStops" PROPERTIES FIXTURES_CLEANUP WineSession)
+    add_test(NAME "Wine, ${name}Starts" COMMAND ${session} start ${prefix} ${HALVORN_WINE} ${ARGN})
+    add_test(NAME "Wine, ${name}Stops" COMMAND ${session} stop ${prefix})
+    set_tests_properties("Wine, ${name}Starts" PROPERTIES FIXTURES_SETUP ${fixture} TIMEOUT 120)
+    set_tests_properties("Wine, ${name}Stops" PROPERTIES FIXTURES_CLEANUP ${fixture})
+endfunction()
 
-    add_test(NAME "Wine, HeadlessSessionStarts"
-             COMMAND ${session} start ${CMAKE_BINARY_DIR}/wine-headless ${HALVORN_WINE})
-    add_test(NAME "Wine, HeadlessSessionStops" COMMAND ${session} stop ${CMAKE_BINARY_DIR}/wine-headless)
-    set_tests_properties("Wine, HeadlessSessionStarts" PROPERTIES FIXTURES_SETUP WineHeadless TIMEOUT 120)
-    set_tests_properties("Wine, HeadlessSessionStops" PROPERTIES FIXTURES_CLEANUP WineHeadless)
+function(halvorn_wine_fixtures)
+    halvorn_wine_fixture(WineSession Session ${CMAKE_BINARY_DIR}/wine ${HALVORN_TEST_DISPLAY})
+    halvorn_wine_fixture(WineHeadless HeadlessSession ${CMAKE_BINARY_DIR}/wine-headless)
 endfunction()
