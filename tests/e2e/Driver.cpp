@@ -123,6 +123,12 @@ std::vector<COLORREF> Pixels(HDC source, int x, int y, int width, int height) {
     return pixels;
 }
 
+void Release(Box& box) {
+    CloseHandle(box.process.hThread);
+    CloseHandle(box.process.hProcess);
+    box.process = {};
+}
+
 }  // namespace
 
 std::wstring CommandLineWith(const std::wstring& tail) {
@@ -158,9 +164,7 @@ bool AwaitBox(Box& box) {
     }
     const bool ended = WaitForSingleObject(box.process.hProcess, 0) == WAIT_OBJECT_0;
     TerminateProcess(box.process.hProcess, 1);
-    CloseHandle(box.process.hThread);
-    CloseHandle(box.process.hProcess);
-    box.process = {};
+    Release(box);
     if (ended)
         FAIL_CHECK("the program ended without showing a box");
     else
@@ -199,9 +203,7 @@ DWORD Dismiss(Box& box, Dismissal how) {
         TerminateProcess(box.process.hProcess, 1);
         FAIL_CHECK("the program did not end within ", ExitTimeoutMs, " ms of the box being dismissed");
     }
-    CloseHandle(box.process.hThread);
-    CloseHandle(box.process.hProcess);
-    box.process = {};
+    Release(box);
     return status;
 }
 
