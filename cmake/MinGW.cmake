@@ -10,6 +10,10 @@ find_program(CMAKE_C_COMPILER NAMES ${HALVORN_MINGW_TRIPLE}-gcc-win32 ${HALVORN_
 find_program(CMAKE_CXX_COMPILER NAMES ${HALVORN_MINGW_TRIPLE}-g++-win32 ${HALVORN_MINGW_TRIPLE}-g++ REQUIRED)
 find_program(CMAKE_RC_COMPILER NAMES ${HALVORN_MINGW_TRIPLE}-windres REQUIRED)
 
+# Each target names the system libraries it uses, rather than linking the list that
+# CMake gives every Windows program (gdi32, ole32, advapi32 and more).
+set(CMAKE_CXX_STANDARD_LIBRARIES "" CACHE STRING "System libraries linked into every C++ program")
+
 set(CMAKE_FIND_ROOT_PATH /usr/${HALVORN_MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

@@ -1,20 +1,33 @@
-"""Checks the built halvorn.exe as Windows will see it: a small 32-bit x86 GUI
-program for Windows XP and later, hardened, importing only system DLLs and only
-functions that XP has, with its manifest and version resource.
+"""Checks a built halvorn.exe as Windows will see it: a small GUI program for
+Windows XP and later (32-bit x86, or x64), hardened, importing only system DLLs
+and only functions that XP has, with its manifest and version resource.
 
-Usage: check_pe.py PROGRAM VERSION XP_IMPORTS MAX_BYTES"""
+Usage: check_pe.py PROGRAM x86|x64 VERSION XP_IMPORTS MAX_BYTES OBJDUMP"""
 import os
+import re
+import subprocess
 import sys
 
 import pefile
 
-IMAGE_FILE_MACHINE_I386 = 0x14C
+MACHINES = {"x86": 0x14C, "x64": 0x8664}
+OS_VERSIONS = {"x86": (5, 1), "x64": (5, 2)}  # XP; x64 Windows began with 5.02
 IMAGE_SUBSYSTEM_WINDOWS_GUI = 2
-DYNAMIC_BASE, NX_COMPAT, TERMINAL_SERVER_AWARE = 0x0040, 0x0100, 0x8000
+HARDENING = {  # DLL characteristics, and the architectures that must have them
+    0x0020: ("high-entropy ASLR", {"x64"}),
+    0x0040: ("ASLR", {"x86", "x64"}),
+    0x0100: ("DEP", {"x86", "x64"}),
+    0x0400: ("NO_SEH: no exception handlers registered", {"x86"}),
+    0x8000: ("terminal-server aware", {"x86", "x64"}),
+}
+SCN_MEM_SHARED, SCN_MEM_EXECUTE, SCN_MEM_WRITE = 0x10000000, 0x20000000, 0x80000000
 SYSTEM_DLLS = {"KERNEL32.DLL", "USER32.DLL", "SHELL32.DLL", "MSVCRT.DLL"}
+# An x86 instruction whose destination (AT&T syntax: the last operand) is fs:[0],
+# the head of the thread's exception handler chain; push, cmp and test only read it.
+HANDLER_CHAIN_WRITE = re.compile(r"\t(?!push|cmp|test)[a-z]+\s+(?:\S+,)?%fs:0x0$")
 
 
-def main(program, version, xp_imports, max_bytes):
+def main(program, architecture, version, xp_imports, max_bytes, objdump):
     failures = []
 
     def check(condition, what):
@@ -23,18 +36,33 @@ def main(program, version, xp_imports, max_bytes):
             failures.append(what)
 
     size = os.path.getsize(program)
-    print(f"size {size} bytes ({size / 1024:.1f} KiB)")
+    print(f"{program}: {size} bytes ({size / 1024:.1f} KiB)")
     check(size <= int(max_bytes), f"at most {max_bytes} bytes")
 
     pe = pefile.PE(program)
     header, optional = pe.FILE_HEADER, pe.OPTIONAL_HEADER
-    check(header.Machine == IMAGE_FILE_MACHINE_I386, "machine is i386")
+    check(header.Machine == MACHINES[architecture], f"machine is {architecture}")
     check(optional.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_GUI, "GUI subsystem, no console")
-    check((optional.MajorSubsystemVersion, optional.MinorSubsystemVersion) == (5, 1), "subsystem version 5.01")
-    check((optional.MajorOperatingSystemVersion, optional.MinorOperatingSystemVersion) == (5, 1), "OS version 5.01")
-    for bit, name in ((DYNAMIC_BASE, "ASLR"), (NX_COMPAT, "DEP"), (TERMINAL_SERVER_AWARE, "terminal-server aware")):
-        check(optional.DllCharacteristics & bit, name)
+    os_version = OS_VERSIONS[architecture]
+    check((optional.MajorSubsystemVersion, optional.MinorSubsystemVersion) == os_version,
+          "subsystem version %d.%02d" % os_version)
+    check((optional.MajorOperatingSystemVersion, optional.MinorOperatingSystemVersion) == os_version,
+          "OS version %d.%02d" % os_version)
+
+    for bit, (name, architectures) in HARDENING.items():
+        if architecture in architectures:
+            check(optional.DllCharacteristics & bit, name)
     check(any(s.Name.rstrip(b"\0") == b".reloc" for s in pe.sections), "relocations kept, so ASLR can move it")
+    sections = [(s.Name.rstrip(b"\0").decode(), s.Characteristics) for s in pe.sections]
+    both = [name for name, flags in sections if flags & SCN_MEM_WRITE and flags & SCN_MEM_EXECUTE]
+    check(not both, f"no section both writable and executable: {both}")
+    shared = [name for name, flags in sections if flags & SCN_MEM_WRITE and flags & SCN_MEM_SHARED]
+    check(not shared, f"no shared writable section: {shared}")
+    if architecture == "x86":
+        # NO_SEH promises that nothing registers a handler: no code may write the chain.
+        listing = subprocess.run([objdump, "-d", program], check=True, capture_output=True, text=True).stdout
+        writes = [line.strip() for line in listing.splitlines() if HANDLER_CHAIN_WRITE.search(line)]
+        check("section .text" in listing and not writes, f"no code writes the handler chain at fs:[0]: {writes}")
 
     allowed = set()
     with open(xp_imports) as listing:
