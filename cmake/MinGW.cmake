@@ -20,12 +20,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Tests and tools run under Wine, in a prefix of this build tree's own. The
-# environment goes to env as a list: a prefix set any other way is silently
-# replaced by the user's own.
+# Tests and tools run under Wine, in a prefix of this build tree's own, started by
+# scripts/wine so that their arguments arrive whatever the caller's locale.
 find_program(HALVORN_WINE NAMES ${HALVORN_WINE_LOADER_NAMES} PATHS /usr/lib/wine NO_CACHE)
 if(HALVORN_WINE)
-    set(CMAKE_CROSSCOMPILING_EMULATOR
-        env WINEPREFIX=${CMAKE_BINARY_DIR}/wine WINELOADER=${HALVORN_WINE} WINEDEBUG=-all
-            WINEDLLOVERRIDES=winemenubuilder.exe=d ${HALVORN_WINE})
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine ${CMAKE_BINARY_DIR}/wine ${HALVORN_WINE})
 endif()

@@ -2,6 +2,8 @@
 
 #include <doctest/doctest.h>
 
+#include <shellapi.h>
+
 std::wstring Program;
 
 namespace {
@@ -130,6 +132,20 @@ void Release(Box& box) {
 }
 
 }  // namespace
+
+std::wstring Option(const std::wstring& name) {
+    const std::wstring prefix = L"--" + name + L"=";
+    std::wstring value;
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 1; i < count; ++i) {
+        const std::wstring argument = arguments[i];
+        if (argument.rfind(prefix, 0) == 0)
+            value = argument.substr(prefix.size());
+    }
+    LocalFree(arguments);
+    return value;
+}
 
 std::wstring CommandLineWith(const std::wstring& tail) {
     std::wstring line = L"\"" + Program + L"\"";

@@ -9,6 +9,9 @@
 
 extern std::wstring Program;  // the halvorn.exe under test
 
+// The value of --NAME=VALUE on this test program's own command line, read in UTF-16; "" if absent.
+std::wstring Option(const std::wstring& name);
+
 enum class Dismissal { OkButton, ReturnKey, EscapeKey, CloseCommand };
 
 // What is on the screen while the box is up.

@@ -184,15 +184,7 @@ TEST_CASE("E2E, TenInstancesStartedAtOnceEachShowTheirOwnBox") {
 
 int main(int argc, char** argv) {
     // --program=PATH names the halvorn.exe under test; everything else is doctest's.
-    int count = 0;
-    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-    const std::wstring option = L"--program=";
-    for (int i = 1; i < count; ++i) {
-        const std::wstring argument = arguments[i];
-        if (argument.rfind(option, 0) == 0)
-            Program = argument.substr(option.size());
-    }
-    LocalFree(arguments);
+    Program = Option(L"program");
     if (Program.empty()) {
         std::fputs("usage: e2e_tests --program=PATH [doctest options]\n", stderr);
         return 2;
