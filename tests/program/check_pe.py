@@ -7,6 +7,7 @@ import os
 import re
 import subprocess
 import sys
+import xml.etree.ElementTree as ElementTree
 
 import pefile
 
@@ -22,9 +23,42 @@ HARDENING = {  # DLL characteristics, and the architectures that must have them
 }
 SCN_MEM_SHARED, SCN_MEM_EXECUTE, SCN_MEM_WRITE = 0x10000000, 0x20000000, 0x80000000
 SYSTEM_DLLS = {"KERNEL32.DLL", "USER32.DLL", "SHELL32.DLL", "MSVCRT.DLL"}
+MANIFEST_ARCHITECTURES = {"x86": "x86", "x64": "amd64"}
+ASM_V1, ASM_V2, ASM_V3 = (f"{{urn:schemas-microsoft-com:asm.v{n}}}" for n in (1, 2, 3))
+WINDOWS_SETTINGS = "{http://schemas.microsoft.com/SMI/%s/WindowsSettings}"
 # An x86 instruction whose destination (AT&T syntax: the last operand) is fs:[0],
 # the head of the thread's exception handler chain; push, cmp and test only read it.
 HANDLER_CHAIN_WRITE = re.compile(r"\t(?!push|cmp|test)[a-z]+\s+(?:\S+,)?%fs:0x0$")
+
+
+def check_manifest(check, manifest, version, architecture):
+    """The manifest as Windows XP's strict loader reads it: a program whose manifest it
+    rejects does not start at all."""
+    try:
+        root = ElementTree.fromstring(manifest.decode("utf-8"))
+    except (UnicodeDecodeError, ElementTree.ParseError) as error:
+        check(False, f"manifest is well-formed UTF-8 XML: {error}")
+        return
+    check(root.tag == ASM_V1 + "assembly" and root.get("manifestVersion") == "1.0",
+          "manifest: root is an asm.v1 assembly, manifestVersion 1.0")
+    identity = root[0] if len(root) else None
+    check(identity is not None and identity.tag == ASM_V1 + "assemblyIdentity"
+          and identity.get("type") == "win32" and identity.get("name")
+          and identity.get("version") == version and identity.get("processorArchitecture") == architecture,
+          f"manifest: assemblyIdentity first, win32, named, version {version}, architecture {architecture}")
+    level = root.find(f"{ASM_V2}trustInfo/{ASM_V2}security/{ASM_V2}requestedPrivileges/{ASM_V2}requestedExecutionLevel")
+    check(level is not None and level.get("level") == "asInvoker" and level.get("uiAccess") == "false",
+          'manifest: asm.v2 trustInfo asks for asInvoker, uiAccess="false"')
+    controls = [d for d in root.findall(f"{ASM_V1}dependency/{ASM_V1}dependentAssembly/{ASM_V1}assemblyIdentity")
+                if d.get("name") == "Microsoft.Windows.Common-Controls"]
+    check(len(controls) == 1 and controls[0].get("version") == "6.0.0.0"
+          and controls[0].get("publicKeyToken") == "6595b64144ccf1df",
+          "manifest: depends on Common Controls 6")
+    settings = f"{ASM_V3}application/{ASM_V3}windowsSettings/"
+    aware = root.find(settings + WINDOWS_SETTINGS % "2005" + "dpiAware")
+    awareness = root.find(settings + WINDOWS_SETTINGS % "2016" + "dpiAwareness")
+    check(aware is not None and aware.text == "true" and awareness is not None and awareness.text == "PerMonitorV2",
+          "manifest: DPI settings in the asm.v3 application element")
 
 
 def main(program, architecture, version, xp_imports, max_bytes, objdump):
@@ -85,7 +119,7 @@ def main(program, architecture, version, xp_imports, max_bytes, objdump):
         check(resource.id == 1, "manifest is resource 1, the one the loader reads for a program")
         data = resource.directory.entries[0].data.struct
         manifest = pe.get_data(data.OffsetToData, data.Size)
-    check(b'level="asInvoker"' in manifest, "manifest asks for asInvoker")
+    check_manifest(check, manifest, f"{version}.0", MANIFEST_ARCHITECTURES[architecture])
 
     strings = {}
     for info in getattr(pe, "FileInfo", []):
