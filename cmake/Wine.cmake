@@ -1,7 +1,8 @@
 # How the tests reach Wine in a cross build: HALVORN_WINE_WORKS tells whether the
 # emulator can run this build's programs on this machine (a machine that cannot
-# execute 32-bit x86 code cannot run 32-bit Wine), and halvorn_wine_fixtures()
-# declares the display and the Wine server that the tests share.
+# execute 32-bit x86 code cannot run 32-bit Wine), halvorn_wine_fixtures() declares
+# the display and the Wine server that the tests share, and HALVORN_WINE_SESSION is
+# the launcher that runs a test's command on that display.
 
 set(HALVORN_WINE_WORKS FALSE)
 if(CMAKE_CROSSCOMPILING_EMULATOR)
@@ -14,16 +15,12 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
     endif()
 endif()
 
-# A display number of this build tree's own, so that two trees never share one.
-string(MD5 hash "${CMAKE_BINARY_DIR}")
-string(SUBSTRING "${hash}" 0 4 hash)
-math(EXPR number "0x${hash} % 900 + 100")
-set(HALVORN_TEST_DISPLAY ":${number}")
+set(session ${PROJECT_SOURCE_DIR}/tests/wine/session)
+set(HALVORN_WINE_SESSION ${session} run ${CMAKE_BINARY_DIR}/wine)
 
-# halvorn_wine_fixtures(): WineSession (the display and the server of the shared prefix)
-# and WineHeadless (a server of its own whose desktop has no display).
+# halvorn_wine_fixtures(): WineSession (the shared prefix's server, on a display of its
+# own) and WineHeadless (a server of its own whose desktop has no display).
 function(halvorn_wine_fixture fixture name prefix)
-    set(session ${PROJECT_SOURCE_DIR}/tests/wine/session)
     add_test(NAME "Wine, ${name}Starts" COMMAND ${session} start ${prefix} ${HALVORN_WINE} ${ARGN})
     add_test(NAME "Wine, ${name}Stops" COMMAND ${session} stop ${prefix})
     set_tests_properties("Wine, ${name}Starts" PROPERTIES FIXTURES_SETUP ${fixture} TIMEOUT 120)
@@ -31,6 +28,6 @@ function(halvorn_wine_fixture fixture name prefix)
 endfunction()
 
 function(halvorn_wine_fixtures)
-    halvorn_wine_fixture(WineSession Session ${CMAKE_BINARY_DIR}/wine ${HALVORN_TEST_DISPLAY})
+    halvorn_wine_fixture(WineSession Session ${CMAKE_BINARY_DIR}/wine display)
     halvorn_wine_fixture(WineHeadless HeadlessSession ${CMAKE_BINARY_DIR}/wine-headless)
 endfunction()

@@ -10,6 +10,29 @@ namespace {
 
 constexpr DWORD BoxTimeoutMs = 15000;
 constexpr DWORD ExitTimeoutMs = 10000;
+constexpr DWORD InFrontTimeoutMs = 5000;
+
+// Every program started here runs in this job: when this test program ends, however
+// it ends, so do they, and after each case whatever it left running is ended.
+HANDLE Job() {
+    static const HANDLE job = [] {
+        HANDLE created = CreateJobObjectW(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+        return created;
+    }();
+    return job;
+}
+
+// Waits, with a bound, until `condition` holds.
+template <typename Condition>
+bool Await(Condition condition, DWORD timeoutMs) {
+    for (const DWORD start = GetTickCount(); !condition(); Sleep(20))
+        if (GetTickCount() - start >= timeoutMs)
+            return false;
+    return true;
+}
 
 std::wstring ClassOf(HWND window) {
     wchar_t name[64] = {};
@@ -17,16 +40,10 @@ std::wstring ClassOf(HWND window) {
     return name;
 }
 
-// The text of a window of another process: GetWindowText does not read its
-// controls, a WM_GETTEXT does.
 std::wstring TextOf(HWND window) {
-    DWORD_PTR length = 0;
-    SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length);
-    std::wstring text(length + 1, L'\0');
-    DWORD_PTR copied = 0;
-    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
-                        2000, &copied);
-    text.resize(copied);
+    std::wstring text;
+    if (!ReadText(window, text))
+        FAIL_CHECK("cannot read the text of window ", window, ", error ", GetLastError());
     return text;
 }
 
@@ -71,7 +88,6 @@ void Look(Box& box) {
     box.title = TextOf(window);
     box.topmost = (GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
     box.owned = GetWindow(window, GW_OWNER) != nullptr;
-    box.foreground = GetForegroundWindow() == window;
     box.topLevelWindows = static_cast<int>(VisibleTopLevelWindowsOf(box.process.dwProcessId).size());
     for (HWND child : ChildrenOf(window)) {
         if (!IsWindowVisible(child))
@@ -125,13 +141,66 @@ std::vector<COLORREF> Pixels(HDC source, int x, int y, int width, int height) {
     return pixels;
 }
 
+POINT CenterOf(HWND window) {
+    RECT r{};
+    GetWindowRect(window, &r);
+    return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+// A click goes to whatever is under the pointer, keys to whatever is in front:
+// wait, with a bound, until that is the box.
+bool CanReach(const Box& box, Dismissal how) {
+    switch (how) {
+        case Dismissal::OkButton:
+            return Await([&] { return WindowFromPoint(CenterOf(box.okButton)) == box.okButton; }, InFrontTimeoutMs);
+        case Dismissal::ReturnKey:
+        case Dismissal::EscapeKey:
+            return IsInFront(box);
+        case Dismissal::CloseCommand:
+            break;
+    }
+    return true;
+}
+
 void Release(Box& box) {
     CloseHandle(box.process.hThread);
     CloseHandle(box.process.hProcess);
     box.process = {};
 }
 
+struct EndLeftoverPrograms : doctest::IReporter {
+    explicit EndLeftoverPrograms(const doctest::ContextOptions&) {}
+    void test_case_end(const doctest::CurrentTestCaseStats&) override { TerminateJobObject(Job(), 1); }
+    void report_query(const doctest::QueryData&) override {}
+    void test_run_start() override {}
+    void test_run_end(const doctest::TestRunStats&) override {}
+    void test_case_start(const doctest::TestCaseData&) override {}
+    void test_case_reenter(const doctest::TestCaseData&) override {}
+    void test_case_exception(const doctest::TestCaseException&) override {}
+    void subcase_start(const doctest::SubcaseSignature&) override {}
+    void subcase_end() override {}
+    void log_assert(const doctest::AssertData&) override {}
+    void log_message(const doctest::MessageData&) override {}
+    void test_case_skipped(const doctest::TestCaseData&) override {}
+};
+DOCTEST_REGISTER_LISTENER("EndLeftoverPrograms", 1, EndLeftoverPrograms);
+
 }  // namespace
+
+// The text of a window of another process: GetWindowText does not read its
+// controls, a WM_GETTEXT does.
+bool ReadText(HWND window, std::wstring& text) {
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length))
+        return false;
+    text.assign(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
+                             2000, &copied))
+        return false;
+    text.resize(copied);
+    return true;
+}
 
 std::wstring Option(const std::wstring& name) {
     const std::wstring prefix = L"--" + name + L"=";
@@ -157,11 +226,22 @@ Box Start(const std::wstring& tail, const wchar_t* environment) {
     std::wstring commandLine = CommandLineWith(tail);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    const DWORD flags = environment ? CREATE_UNICODE_ENVIRONMENT : 0;
+    // Suspended until it is in the job, so that nothing it does escapes it.
+    const DWORD flags = CREATE_SUSPENDED | (environment ? CREATE_UNICODE_ENVIRONMENT : 0);
     REQUIRE_MESSAGE(CreateProcessW(Program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, flags,
                                    const_cast<wchar_t*>(environment), nullptr, &startup, &box.process),
                     "cannot start the program, error ", GetLastError());
+    const bool inJob = AssignProcessToJobObject(Job(), box.process.hProcess);
+    const DWORD error = GetLastError();
+    if (!inJob)
+        TerminateProcess(box.process.hProcess, 1);
+    ResumeThread(box.process.hThread);
+    REQUIRE_MESSAGE(inJob, "cannot put the program in a job, error ", error);
     return box;
+}
+
+bool IsInFront(const Box& box) {
+    return Await([&] { return GetForegroundWindow() == box.window; }, InFrontTimeoutMs);
 }
 
 bool AwaitBox(Box& box) {
@@ -195,13 +275,16 @@ Box Show(const std::wstring& tail, const wchar_t* environment) {
 }
 
 DWORD Dismiss(Box& box, Dismissal how) {
+    if (!CanReach(box, how)) {
+        TerminateProcess(box.process.hProcess, 1);
+        Release(box);
+        FAIL_CHECK("the box is not in front, so nothing is clicked or typed");
+        return STILL_ACTIVE;
+    }
     switch (how) {
-        case Dismissal::OkButton: {
-            RECT r{};
-            GetWindowRect(box.okButton, &r);
-            ClickAt({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+        case Dismissal::OkButton:
+            ClickAt(CenterOf(box.okButton));
             break;
-        }
         case Dismissal::ReturnKey:
             Send({Key(VK_RETURN, false), Key(VK_RETURN, true)});
             break;
@@ -235,11 +318,13 @@ bool ShowsStockIcon(HWND icon, LPCWSTR id) {
     BitBlt(drawing, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
     const std::vector<COLORREF> shown = Pixels(drawing, 0, 0, width, height);
 
-    // The same icon drawn the same way on the same background, in a bitmap of our own.
+    // The same icon, at the size the box draws it, drawn on the same background in a
+    // bitmap of our own.
     HBRUSH background = CreateSolidBrush(shown.empty() ? 0 : shown.front());
     RECT all{0, 0, width, height};
     FillRect(drawing, &all, background);
-    DrawIconEx(drawing, 0, 0, LoadIconW(nullptr, id), 0, 0, 0, nullptr, DI_NORMAL);
+    auto reference = static_cast<HICON>(LoadImageW(nullptr, id, IMAGE_ICON, width, height, LR_SHARED));
+    DrawIconEx(drawing, 0, 0, reference, width, height, 0, nullptr, DI_NORMAL);
     const std::vector<COLORREF> expected = Pixels(drawing, 0, 0, width, height);
 
     SelectObject(drawing, previous);

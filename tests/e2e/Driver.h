@@ -25,25 +25,32 @@ struct Box {
     HWND icon;  // the visible icon control, if any
     bool topmost;
     bool owned;
-    bool foreground;
     int topLevelWindows;  // visible ones of the process
 };
+
+// Reads the text of a window of any process; false if it cannot be read.
+bool ReadText(HWND window, std::wstring& text);
 
 // The command line the program is started with: its quoted path, then the tail as it stands.
 std::wstring CommandLineWith(const std::wstring& tail);
 
-// Starts the program; environment as for CreateProcessW.
+// Starts the program, in a job that ends it at the latest with its case; environment
+// as for CreateProcessW.
 Box Start(const std::wstring& tail, const wchar_t* environment = nullptr);
 
 // Waits, with a bound, for the box of a started program and reads it. A program
 // that shows none is ended, and the calling case fails.
 bool AwaitBox(Box& box);
 
+// Whether the box is the foreground window, or becomes it within a bound.
+bool IsInFront(const Box& box);
+
 // Start and AwaitBox; the calling case stops if no box appears.
 Box Show(const std::wstring& tail, const wchar_t* environment = nullptr);
 
-// Dismisses the box and returns the exit status once the process has ended; a
-// process that does not end in time is ended and fails the calling case.
+// Dismisses the box and returns the exit status once the process has ended. A box
+// that is not in front is not clicked or typed into, and a process that does not end
+// in time is ended: both fail the calling case.
 DWORD Dismiss(Box& box, Dismissal how);
 
 // Whether the icon control shows the platform's stock icon `id` (IDI_...), pixel for pixel.

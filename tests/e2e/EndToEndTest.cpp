@@ -17,7 +17,7 @@ namespace {
 void CheckTheBoxAndDismiss(Box& box, Dismissal how = Dismissal::OkButton) {
     CHECK(box.topmost);
     CHECK_FALSE(box.owned);
-    CHECK(box.foreground);
+    CHECK(IsInFront(box));
     CHECK(box.topLevelWindows == 1);
     CHECK(box.buttons == std::vector<std::wstring>{L"OK"});
     CHECK(box.icon != nullptr);
@@ -159,7 +159,11 @@ TEST_CASE("E2E, ExitsWithZeroHoweverTheBoxIsDismissed") {
     for (const auto& way : ways) {
         CAPTURE(way.name);
         Box box = Show(L"\"Dismiss me\" Halvorn");
+        const HWND window = box.window;
         CheckTheBoxAndDismiss(box, way.how);
+        // A box that is gone cannot be read: no empty text may stand in for it.
+        std::wstring text;
+        CHECK_FALSE(ReadText(window, text));
     }
 }
 

@@ -1,13 +1,14 @@
 # Builds halvorn.exe a second time, from a copy of the sources in another folder,
 # and fails unless the file is byte for byte the one under test.
-#   cmake -DSOURCE=... -DTOOLCHAIN=... -DBUILD_TYPE=... -DPROGRAM=... -DWORK=... -P Reproducible.cmake
+# The second tree is configured as the one under test: same generator, make
+# program, compilers and toolchain file.
+#   cmake -DSOURCE=... "-DCONFIGURE=-G;GENERATOR;-D...;..." -DPROGRAM=... -DWORK=... -P Reproducible.cmake
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK}/elsewhere)
 file(COPY ${SOURCE}/CMakeLists.txt ${SOURCE}/cmake ${SOURCE}/message ${SOURCE}/entry DESTINATION ${WORK}/elsewhere)
 
 execute_process(
-    COMMAND ${CMAKE_COMMAND} -S ${WORK}/elsewhere -B ${WORK}/build -DBUILD_TESTING=OFF
-            -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN} -DCMAKE_BUILD_TYPE=${BUILD_TYPE}
+    COMMAND ${CMAKE_COMMAND} -S ${WORK}/elsewhere -B ${WORK}/build -DBUILD_TESTING=OFF ${CONFIGURE}
     COMMAND_ERROR_IS_FATAL ANY OUTPUT_QUIET)
 execute_process(COMMAND ${CMAKE_COMMAND} --build ${WORK}/build --target halvorn COMMAND_ERROR_IS_FATAL ANY OUTPUT_QUIET)
 
