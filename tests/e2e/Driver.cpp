@@ -245,20 +245,22 @@ bool IsInFront(const Box& box) {
 }
 
 bool AwaitBox(Box& box) {
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < BoxTimeoutMs) {
-        const std::vector<HWND> windows = VisibleTopLevelWindowsOf(box.process.dwProcessId);
-        if (!windows.empty()) {
-            box.window = windows.front();
-            // Give the box a moment to finish laying out and painting.
-            Sleep(100);
-            Look(box);
-            return true;
-        }
-        if (WaitForSingleObject(box.process.hProcess, 20) == WAIT_OBJECT_0)
-            break;
+    std::vector<HWND> windows;
+    bool ended = false;
+    Await(
+        [&] {
+            windows = VisibleTopLevelWindowsOf(box.process.dwProcessId);
+            ended = WaitForSingleObject(box.process.hProcess, 0) == WAIT_OBJECT_0;
+            return !windows.empty() || ended;
+        },
+        BoxTimeoutMs);
+    if (!windows.empty()) {
+        box.window = windows.front();
+        // Give the box a moment to finish laying out and painting.
+        Sleep(100);
+        Look(box);
+        return true;
     }
-    const bool ended = WaitForSingleObject(box.process.hProcess, 0) == WAIT_OBJECT_0;
     TerminateProcess(box.process.hProcess, 1);
     Release(box);
     if (ended)
@@ -338,15 +340,10 @@ bool ShowsStockIcon(HWND icon, LPCWSTR id) {
 std::wstring PlatformDefaultTitle() {
     HANDLE thread = CreateThread(nullptr, 0, ShowBoxWithoutTitle, nullptr, 0, nullptr);
     std::wstring title;
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < BoxTimeoutMs) {
-        const std::vector<HWND> windows = VisibleTopLevelWindowsOf(GetCurrentProcessId());
-        if (!windows.empty()) {
-            title = TextOf(windows.front());
-            PostMessageW(windows.front(), WM_SYSCOMMAND, SC_CLOSE, 0);
-            break;
-        }
-        Sleep(20);
+    std::vector<HWND> windows;
+    if (Await([&] { return !(windows = VisibleTopLevelWindowsOf(GetCurrentProcessId())).empty(); }, BoxTimeoutMs)) {
+        title = TextOf(windows.front());
+        PostMessageW(windows.front(), WM_SYSCOMMAND, SC_CLOSE, 0);
     }
     WaitForSingleObject(thread, ExitTimeoutMs);
     CloseHandle(thread);
