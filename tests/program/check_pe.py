@@ -26,9 +26,43 @@ SYSTEM_DLLS = {"KERNEL32.DLL", "USER32.DLL", "SHELL32.DLL", "MSVCRT.DLL"}
 MANIFEST_ARCHITECTURES = {"x86": "x86", "x64": "amd64"}
 ASM_V1, ASM_V2, ASM_V3 = (f"{{urn:schemas-microsoft-com:asm.v{n}}}" for n in (1, 2, 3))
 WINDOWS_SETTINGS = "{http://schemas.microsoft.com/SMI/%s/WindowsSettings}"
-# An x86 instruction whose destination (AT&T syntax: the last operand) is fs:[0],
-# the head of the thread's exception handler chain; push, cmp and test only read it.
-HANDLER_CHAIN_WRITE = re.compile(r"\t(?!push|cmp|test)[a-z]+\s+(?:\S+,)?%fs:0x0$")
+# x86 instructions that only read their destination (AT&T syntax: the last operand), and
+# the registers a call may change.
+READ_ONLY = {"push", "cmp", "test"}
+CALL_CLOBBERED = {"%eax", "%ecx", "%edx"}
+OPERAND_SEPARATOR = re.compile(r",(?![^(]*\))")  # the commas not inside (%base,%index,scale)
+AT_REGISTER = re.compile(r"(?:0x0)?\((%\w+)\)")
+
+
+def handler_chain_writes(listing):
+    """The instructions of an objdump -d listing that write the head of the thread's
+    exception handler chain: fs:[0] itself, or offset 0 of the thread's TIB through its
+    address read from fs:[0x18] (what NtCurrentTeb()->ExceptionList = ... compiles to),
+    while that address is in a register of the same function. An address kept in memory
+    and loaded again is not followed."""
+    writes, tib = [], set()
+    for line in listing.splitlines():
+        if line.endswith(">:"):  # a new function
+            tib = set()
+        fields = line.split("\t")
+        if len(fields) < 3 or not fields[2].strip():
+            continue
+        instruction = fields[2].strip()
+        mnemonic, _, operands = instruction.partition(" ")
+        operands = OPERAND_SEPARATOR.split(operands.strip())
+        written = operands if mnemonic.startswith("xchg") else operands[-1:]
+        if mnemonic in READ_ONLY:
+            continue
+        if mnemonic == "call":
+            tib -= CALL_CLOBBERED
+            continue
+        if any(o == "%fs:0x0" or (m := AT_REGISTER.fullmatch(o)) and m.group(1) in tib for o in written):
+            writes.append(instruction)
+        elif mnemonic == "mov" and (operands[0] == "%fs:0x18" or operands[0] in tib):
+            tib.add(operands[-1])
+        else:
+            tib -= set(written)
+    return writes
 
 
 def check_manifest(check, manifest, version, architecture):
@@ -95,21 +129,22 @@ def main(program, architecture, version, xp_imports, max_bytes, objdump):
     if architecture == "x86":
         # NO_SEH promises that nothing registers a handler: no code may write the chain.
         listing = subprocess.run([objdump, "-d", program], check=True, capture_output=True, text=True).stdout
-        writes = [line.strip() for line in listing.splitlines() if HANDLER_CHAIN_WRITE.search(line)]
+        writes = handler_chain_writes(listing)
         check("section .text" in listing and not writes, f"no code writes the handler chain at fs:[0]: {writes}")
 
     allowed = set()
     with open(xp_imports) as listing:
         for line in listing:
             if line.strip() and not line.startswith("#"):
-                dll, function = line.split()
-                allowed.add((dll.upper(), function))
+                architectures, dll, function = line.split()
+                if architecture in architectures.split(","):
+                    allowed.add((dll.upper(), function))
     imported = [(entry.dll.decode().upper(), imp.name.decode() if imp.name else f"#{imp.ordinal}")
                 for entry in pe.DIRECTORY_ENTRY_IMPORT for imp in entry.imports]
     dlls = {dll for dll, _ in imported}
     check(dlls <= SYSTEM_DLLS, f"imports only from system DLLs: {sorted(dlls)}")
     unknown = sorted(f"{dll} {function}" for dll, function in imported if (dll, function) not in allowed)
-    check(not unknown, f"every imported function exists on Windows XP; not known to: {unknown}")
+    check(not unknown, f"every imported function exists on {architecture} Windows XP; not known to: {unknown}")
 
     resources = pe.DIRECTORY_ENTRY_RESOURCE.entries if hasattr(pe, "DIRECTORY_ENTRY_RESOURCE") else []
     manifests = [entry for entry in resources if entry.id == pefile.RESOURCE_TYPE["RT_MANIFEST"]]
@@ -130,8 +165,10 @@ def main(program, architecture, version, xp_imports, max_bytes, objdump):
         check(strings.get(key) == version, f"{key} is {version} (found {strings.get(key)!r})")
     check(strings.get("ProductName") == "Halvorn", "ProductName is Halvorn")
     check(strings.get("OriginalFilename") == "halvorn.exe", "OriginalFilename is halvorn.exe")
-    fixed = pe.VS_FIXEDFILEINFO[0]
-    numbers = [fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF, fixed.FileVersionLS >> 16]
+    numbers = []
+    if hasattr(pe, "VS_FIXEDFILEINFO"):
+        fixed = pe.VS_FIXEDFILEINFO[0]
+        numbers = [fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF, fixed.FileVersionLS >> 16]
     check(".".join(map(str, numbers)) == version, f"fixed file version is {version}")
 
     if failures:
