@@ -15,19 +15,22 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
     endif()
 endif()
 
-set(session ${PROJECT_SOURCE_DIR}/tests/wine/session)
+set(session ${PROJECT_SOURCE_DIR}/scripts/wine-session)
 set(HALVORN_WINE_SESSION ${session} run ${CMAKE_BINARY_DIR}/wine)
 
 # halvorn_wine_fixtures(): WineSession (the shared prefix's server, on a display of its
-# own) and WineHeadless (a server of its own whose desktop has no display).
-function(halvorn_wine_fixture fixture name prefix)
-    add_test(NAME "Wine, ${name}Starts" COMMAND ${session} start ${prefix} ${HALVORN_WINE} ${ARGN})
+# own) and WineHeadless (a server of its own, with no display at all).
+function(halvorn_wine_fixture fixture name prefix screen)
+    add_test(NAME "Wine, ${name}Starts"
+             COMMAND ${session} start ${prefix} ${HALVORN_WINE} ${screen} ${PROJECT_SOURCE_DIR}/tests/wine/tests.reg)
     add_test(NAME "Wine, ${name}Stops" COMMAND ${session} stop ${prefix})
     set_tests_properties("Wine, ${name}Starts" PROPERTIES FIXTURES_SETUP ${fixture} TIMEOUT 120)
     set_tests_properties("Wine, ${name}Stops" PROPERTIES FIXTURES_CLEANUP ${fixture})
 endfunction()
 
 function(halvorn_wine_fixtures)
-    halvorn_wine_fixture(WineSession Session ${CMAKE_BINARY_DIR}/wine display)
-    halvorn_wine_fixture(WineHeadless HeadlessSession ${CMAKE_BINARY_DIR}/wine-headless)
+    # A screen tall enough for the box of the longest command line: Wine 10 draws
+    # nothing of a window taller than its screen.
+    halvorn_wine_fixture(WineSession Session ${CMAKE_BINARY_DIR}/wine 1280x10240)
+    halvorn_wine_fixture(WineHeadless HeadlessSession ${CMAKE_BINARY_DIR}/wine-headless none)
 endfunction()
