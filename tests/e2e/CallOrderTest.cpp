@@ -79,10 +79,6 @@ std::wstring EnvironmentWithRelay() {
     return block;
 }
 
-bool OnWine() {
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-}
-
 }  // namespace
 
 TEST_CASE("E2E, CallsThePlatformInOrderAndFreesTheVectorAfterTheBox") {

@@ -40,6 +40,21 @@ std::wstring ClassOf(HWND window) {
     return name;
 }
 
+// The text of a window of another process: GetWindowText does not read its
+// controls, a WM_GETTEXT does.
+bool ReadText(HWND window, std::wstring& text) {
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length))
+        return false;
+    text.assign(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
+                             2000, &copied))
+        return false;
+    text.resize(copied);
+    return true;
+}
+
 std::wstring TextOf(HWND window) {
     std::wstring text;
     if (!ReadText(window, text))
@@ -187,19 +202,8 @@ DOCTEST_REGISTER_LISTENER("EndLeftoverPrograms", 1, EndLeftoverPrograms);
 
 }  // namespace
 
-// The text of a window of another process: GetWindowText does not read its
-// controls, a WM_GETTEXT does.
-bool ReadText(HWND window, std::wstring& text) {
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length))
-        return false;
-    text.assign(length + 1, L'\0');
-    DWORD_PTR copied = 0;
-    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), SMTO_ABORTIFHUNG,
-                             2000, &copied))
-        return false;
-    text.resize(copied);
-    return true;
+bool OnWine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
 std::wstring Option(const std::wstring& name) {

@@ -9,6 +9,9 @@
 
 extern std::wstring Program;  // the halvorn.exe under test
 
+// Whether this runs under Wine rather than Windows.
+bool OnWine();
+
 // The value of --NAME=VALUE on this test program's own command line, read in UTF-16; "" if absent.
 std::wstring Option(const std::wstring& name);
 
@@ -27,9 +30,6 @@ struct Box {
     bool owned;
     int topLevelWindows;  // visible ones of the process
 };
-
-// Reads the text of a window of any process; false if it cannot be read.
-bool ReadText(HWND window, std::wstring& text);
 
 // The command line the program is started with: its quoted path, then the tail as it stands.
 std::wstring CommandLineWith(const std::wstring& tail);
