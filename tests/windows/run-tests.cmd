@@ -4,8 +4,9 @@ rem of the CI workflow does:
 rem   run-tests.cmd RELEASE TESTS "x86 x64"
 rem RELEASE holds halvorn.exe and halvorn-x64.exe; TESTS holds, for each architecture
 rem named, a folder with unit_tests.exe and e2e_tests.exe. Exits with the number of test
-rem programs that failed. Two end-to-end cases need Wine and a launcher on its Unix side,
-rem where ctest runs them: they are left out here, and counted as skipped.
+rem programs that failed: any exit status but 0 counts, and so does a program that is
+rem missing or cannot start. Two end-to-end cases need Wine and a launcher on its Unix
+rem side, where ctest runs them: they are left out here, and counted as skipped.
 setlocal
 set release=%~f1
 set tests=%~f2
@@ -21,8 +22,18 @@ call :run "%tests%\%1\unit_tests.exe"
 call :run "%tests%\%1\e2e_tests.exe" "--program=%release%\%program%" "--test-case-exclude=*CallsThePlatformInOrder*,*TypedOnUnix*"
 exit /b 0
 
+rem "if errorlevel 1" would miss the negative statuses of a crash (0xC0000005) or of a
+rem program Windows cannot load (0xC0000135).
 :run
 echo == %*
+if not exist %1 (
+    echo FAILED: %1 is missing
+    set /a failed+=1
+    exit /b 0
+)
 %*
-if errorlevel 1 set /a failed+=1
+if not "%errorlevel%"=="0" (
+    echo FAILED: %~nx1 exited with %errorlevel%
+    set /a failed+=1
+)
 exit /b 0
