@@ -11,6 +11,7 @@ namespace {
 constexpr DWORD BoxTimeoutMs = 15000;
 constexpr DWORD ExitTimeoutMs = 10000;
 constexpr DWORD InFrontTimeoutMs = 5000;
+constexpr DWORD IconSettleTimeoutMs = 2000;
 
 // Every program started here runs in this job: when this test program ends, however
 // it ends, so do they, and after each case whatever it left running is ended.
@@ -206,6 +207,16 @@ bool OnWine() {
     return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
+bool Flag(const std::wstring& name) {
+    int count = 0;
+    LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    bool found = false;
+    for (int i = 1; i < count; ++i)
+        found = found || L"--" + name == arguments[i];
+    LocalFree(arguments);
+    return found;
+}
+
 std::wstring Option(const std::wstring& name) {
     const std::wstring prefix = L"--" + name + L"=";
     std::wstring value;
@@ -282,9 +293,10 @@ Box Show(const std::wstring& tail, const wchar_t* environment) {
 
 DWORD Dismiss(Box& box, Dismissal how) {
     if (!CanReach(box, how)) {
+        // Failed first, so that a picture kept of the failure shows the box.
+        FAIL_CHECK("the box is not in front, so nothing is clicked or typed");
         TerminateProcess(box.process.hProcess, 1);
         Release(box);
-        FAIL_CHECK("the box is not in front, so nothing is clicked or typed");
         return STILL_ACTIVE;
     }
     switch (how) {
@@ -305,16 +317,16 @@ DWORD Dismiss(Box& box, Dismissal how) {
     if (WaitForSingleObject(box.process.hProcess, ExitTimeoutMs) == WAIT_OBJECT_0) {
         GetExitCodeProcess(box.process.hProcess, &status);
     } else {
-        TerminateProcess(box.process.hProcess, 1);
         FAIL_CHECK("the program did not end within ", ExitTimeoutMs, " ms of the box being dismissed");
+        TerminateProcess(box.process.hProcess, 1);
     }
     Release(box);
     return status;
 }
 
-bool ShowsStockIcon(HWND icon, LPCWSTR id) {
-    RECT r{};
-    GetWindowRect(icon, &r);
+namespace {
+
+bool DrawsStockIcon(const RECT& r, LPCWSTR id) {
     const int width = r.right - r.left;
     const int height = r.bottom - r.top;
     HDC screen = GetDC(nullptr);
@@ -339,6 +351,21 @@ bool ShowsStockIcon(HWND icon, LPCWSTR id) {
     DeleteDC(drawing);
     ReleaseDC(nullptr, screen);
     return !shown.empty() && shown == expected;
+}
+
+}  // namespace
+
+bool ShowsStockIcon(HWND icon, LPCWSTR id, bool settle) {
+    RECT r{};
+    GetWindowRect(icon, &r);
+    if (r.left < 0 || r.top < 0 || r.right > GetSystemMetrics(SM_CXSCREEN) || r.bottom > GetSystemMetrics(SM_CYSCREEN)) {
+        FAIL_CHECK("the icon lies off the screen, from ", r.left, ",", r.top, " to ", r.right, ",", r.bottom,
+                   ": its pixels cannot be read");
+        return false;
+    }
+    // The box may still be animating in, drawn by the compositor on its own time: read
+    // it again, within a bound, before calling it different.
+    return Await([&] { return DrawsStockIcon(r, id); }, settle ? IconSettleTimeoutMs : 0);
 }
 
 std::wstring PlatformDefaultTitle() {

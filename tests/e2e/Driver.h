@@ -12,6 +12,9 @@ extern std::wstring Program;  // the halvorn.exe under test
 // Whether this runs under Wine rather than Windows.
 bool OnWine();
 
+// Whether --NAME is on this test program's own command line.
+bool Flag(const std::wstring& name);
+
 // The value of --NAME=VALUE on this test program's own command line, read in UTF-16; "" if absent.
 std::wstring Option(const std::wstring& name);
 
@@ -53,8 +56,10 @@ Box Show(const std::wstring& tail, const wchar_t* environment = nullptr);
 // in time is ended: both fail the calling case.
 DWORD Dismiss(Box& box, Dismissal how);
 
-// Whether the icon control shows the platform's stock icon `id` (IDI_...), pixel for pixel.
-bool ShowsStockIcon(HWND icon, LPCWSTR id);
+// Whether the icon control shows the platform's stock icon `id` (IDI_...), pixel for
+// pixel; with `settle`, read again within a bound until it does. An icon off the screen
+// fails the calling case.
+bool ShowsStockIcon(HWND icon, LPCWSTR id, bool settle = true);
 
 // The title the platform gives a box that has none, read from a box of our own.
 std::wstring PlatformDefaultTitle();

@@ -1,15 +1,21 @@
 @echo off
 rem Runs Halvorn's test programs against the programs of a release, as the Windows job
 rem of the CI workflow does:
-rem   run-tests.cmd RELEASE TESTS "x86 x64"
+rem   run-tests.cmd RELEASE TESTS "x86 x64" [SCREENSHOTS]
 rem RELEASE holds halvorn.exe and halvorn-x64.exe; TESTS holds, for each architecture
 rem named, a folder with unit_tests.exe and e2e_tests.exe. Exits with the number of test
 rem programs that failed: any exit status but 0 counts, and so does a program that is
 rem missing or cannot start. Two end-to-end cases need Wine and a launcher on its Unix
 rem side, where ctest runs them: they are left out here, and counted as skipped.
+rem Before the tests of each architecture, e2e_tests.exe sets the session's foreground
+rem lock timeout to 0, so that each box may come to the front (until logoff), and
+rem describes the desktop. A failing end-to-end case keeps a picture of the screen, and
+rem that description, in SCREENSHOTS\ARCHITECTURE when SCREENSHOTS is given.
 setlocal
 set release=%~f1
 set tests=%~f2
+set screenshots=
+if not "%~4"=="" set screenshots=%~f4
 set failed=0
 for %%a in (%~3) do call :architecture %%a
 echo %failed% test program(s) failed
@@ -18,8 +24,11 @@ exit /b %failed%
 :architecture
 set program=halvorn.exe
 if "%1"=="x64" set program=halvorn-x64.exe
+set keep=
+if defined screenshots set keep="--screenshots=%screenshots%\%1"
+call :run "%tests%\%1\e2e_tests.exe" --unlock-foreground --describe-desktop
 call :run "%tests%\%1\unit_tests.exe"
-call :run "%tests%\%1\e2e_tests.exe" "--program=%release%\%program%" "--test-case-exclude=*CallsThePlatformInOrder*,*TypedOnUnix*"
+call :run "%tests%\%1\e2e_tests.exe" "--program=%release%\%program%" %keep% "--test-case-exclude=*CallsThePlatformInOrder*,*TypedOnUnix*"
 exit /b 0
 
 rem "if errorlevel 1" would miss the negative statuses of a crash (0xC0000005) or of a

@@ -1,0 +1,194 @@
+#include "Desktop.h"
+
+#include <doctest/doctest.h>
+
+#include <windows.h>
+
+#include <gdiplus.h>
+#include <shlobj.h>
+
+#include <cstdio>
+
+std::wstring ScreenshotFolder;
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty())
+        return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                         nullptr);
+    std::string bytes(size, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr, nullptr);
+    return bytes;
+}
+
+std::string ObjectName(HANDLE object) {
+    wchar_t name[256] = {};
+    return GetUserObjectInformationW(object, UOI_NAME, name, sizeof name, nullptr) ? Utf8(name) : "unknown";
+}
+
+std::string ImageOf(DWORD processId) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    const bool found = process && QueryFullProcessImageNameW(process, 0, path, &size);
+    if (process)
+        CloseHandle(process);
+    return found ? Utf8(path) : "unknown (error " + std::to_string(GetLastError()) + ")";
+}
+
+std::string WindowsVersion() {
+    // GetVersionEx answers as the manifest allows; ntdll tells the truth.
+    using GetVersion = LONG(WINAPI*)(OSVERSIONINFOW*);
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    auto rtlGetVersion = reinterpret_cast<GetVersion>(reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!rtlGetVersion || rtlGetVersion(&version) != 0)
+        return "Windows: unknown";
+    std::string line = "Windows: " + std::to_string(version.dwMajorVersion) + "." +
+                       std::to_string(version.dwMinorVersion) + " build " + std::to_string(version.dwBuildNumber);
+    using GetWineVersion = const char*(CDECL*)();
+    if (auto wine = reinterpret_cast<GetWineVersion>(reinterpret_cast<void*>(GetProcAddress(ntdll, "wine_get_version"))))
+        line += std::string("\nWine: ") + wine();
+    return line;
+}
+
+// GDI+'s PNG encoder, as its documentation lists it.
+const CLSID PngEncoder = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
+
+bool SaveScreen(const std::wstring& path) {
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    HDC screen = GetDC(nullptr);
+    HDC copy = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ previous = SelectObject(copy, bitmap);
+    bool saved = BitBlt(copy, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    SelectObject(copy, previous);
+    DeleteDC(copy);
+    ReleaseDC(nullptr, screen);
+
+    Gdiplus::GdiplusStartupInput input;
+    ULONG_PTR token = 0;
+    saved = saved && Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok;
+    if (saved) {
+        Gdiplus::GpBitmap* image = nullptr;
+        saved = Gdiplus::DllExports::GdipCreateBitmapFromHBITMAP(bitmap, nullptr, &image) == Gdiplus::Ok &&
+                Gdiplus::DllExports::GdipSaveImageToFile(image, path.c_str(), &PngEncoder, nullptr) == Gdiplus::Ok;
+        if (image)
+            Gdiplus::DllExports::GdipDisposeImage(image);
+        Gdiplus::GdiplusShutdown(token);
+    }
+    DeleteObject(bitmap);
+    return saved;
+}
+
+// The screen as it is at a case's first failure, and the desktop's description.
+void KeepScreen(const std::string& testCase) {
+    std::wstring name;
+    for (char c : testCase)
+        name += std::string("\\/:*?\"<>|").find(c) == std::string::npos ? static_cast<wchar_t>(c) : L'_';
+    // The shell makes every missing folder of a full path only.
+    wchar_t folder[MAX_PATH] = {};
+    GetFullPathNameW(ScreenshotFolder.c_str(), MAX_PATH, folder, nullptr);
+    SHCreateDirectoryExW(nullptr, folder, nullptr);
+    const std::wstring path = folder + (L"\\" + name);
+    if (!SaveScreen(path + L".png"))
+        std::fprintf(stderr, "cannot save a picture of the screen as %s.png\n", Utf8(path).c_str());
+    if (FILE* description = _wfopen((path + L".txt").c_str(), L"wb")) {
+        std::fputs(DescribeDesktop().c_str(), description);
+        std::fclose(description);
+    }
+}
+
+struct KeepScreenOfFailures : doctest::IReporter {
+    std::string testCase;
+    bool kept = false;
+
+    explicit KeepScreenOfFailures(const doctest::ContextOptions&) {}
+    void Failed() {
+        if (!kept && !ScreenshotFolder.empty())
+            KeepScreen(testCase);
+        kept = true;
+    }
+    void test_case_start(const doctest::TestCaseData& data) override {
+        testCase = data.m_name;
+        kept = false;
+    }
+    void log_assert(const doctest::AssertData& data) override {
+        if (data.m_failed)
+            Failed();
+    }
+    void log_message(const doctest::MessageData& data) override {
+        if (data.m_severity & (doctest::assertType::is_check | doctest::assertType::is_require))
+            Failed();
+    }
+    void report_query(const doctest::QueryData&) override {}
+    void test_run_start() override {}
+    void test_run_end(const doctest::TestRunStats&) override {}
+    void test_case_reenter(const doctest::TestCaseData&) override {}
+    void test_case_end(const doctest::CurrentTestCaseStats&) override {}
+    void test_case_exception(const doctest::TestCaseException&) override {}
+    void subcase_start(const doctest::SubcaseSignature&) override {}
+    void subcase_end() override {}
+    void test_case_skipped(const doctest::TestCaseData&) override {}
+};
+DOCTEST_REGISTER_LISTENER("KeepScreenOfFailures", 2, KeepScreenOfFailures);
+
+}  // namespace
+
+std::string DescribeDesktop() {
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+    ReleaseDC(nullptr, screen);
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    DWORD lockTimeout = 0;
+    SystemParametersInfoW(SPI_GETFOREGROUNDLOCKTIMEOUT, 0, &lockTimeout, 0);
+
+    std::string foreground = "none";
+    if (HWND window = GetForegroundWindow()) {
+        wchar_t type[256] = {}, title[256] = {};
+        GetClassNameW(window, type, 256);
+        GetWindowTextW(window, title, 256);
+        DWORD processId = 0;
+        GetWindowThreadProcessId(window, &processId);
+        foreground = "class \"" + Utf8(type) + "\", title \"" + Utf8(title) + "\", process " +
+                     std::to_string(processId) + " " + ImageOf(processId);
+    }
+    return WindowsVersion() + "\n" +
+           "Session: " + std::to_string(session) + "\n" +
+           "Window station and desktop: " + ObjectName(GetProcessWindowStation()) + "\\" +
+           ObjectName(GetThreadDesktop(GetCurrentThreadId())) + "\n" +
+           "Screen: " + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "x" +
+           std::to_string(GetSystemMetrics(SM_CYSCREEN)) + " pixels, " + std::to_string(dpi) + " DPI\n" +
+           "Work area: " + std::to_string(work.left) + "," + std::to_string(work.top) + " to " +
+           std::to_string(work.right) + "," + std::to_string(work.bottom) + "\n" +
+           "Foreground window: " + foreground + "\n" +
+           "Foreground lock timeout: " + std::to_string(lockTimeout) + " ms\n";
+}
+
+// SetForegroundWindow's rules let a process take the foreground only under some
+// conditions, one of them "the foreground lock time-out has expired". Input restarts
+// that time-out, and the tests' own clicks and keys are input: with the default of
+// 200,000 ms, every box after the first would stay behind the console that started the
+// tests. With the time-out at 0 it has always expired, as on a desktop where nobody has
+// typed for a while; each box still asks for the foreground itself, and may be refused
+// for any other reason. Windows takes the new value only from a thread that may change
+// the foreground, which is why this runs before the tests send any input: on a machine
+// nobody types at, the time-out has then long expired. The value lasts until logoff.
+bool UnlockForeground() {
+    if (!SystemParametersInfoW(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, nullptr, SPIF_SENDCHANGE)) {
+        std::fprintf(stderr, "Windows refused to set the foreground lock timeout (error %lu)\n", GetLastError());
+        return false;
+    }
+    DWORD timeout = 1;
+    SystemParametersInfoW(SPI_GETFOREGROUNDLOCKTIMEOUT, 0, &timeout, 0);
+    if (timeout != 0)
+        std::fprintf(stderr, "the foreground lock timeout is still %lu ms\n", timeout);
+    return timeout == 0;
+}

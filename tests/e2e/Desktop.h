@@ -1,0 +1,20 @@
+// What decides whether a box can come to the front, said and kept for whoever reads a
+// test run's log: a hosted Windows runner can be seen only through what its job prints
+// and uploads.
+#pragma once
+
+#include <string>
+
+// One line per fact: Windows' version and build (and Wine's, under Wine), the session,
+// the window station and desktop, the screen and its DPI, the work area, the foreground
+// window and its process, and the foreground lock timeout.
+std::string DescribeDesktop();
+
+// Sets the session's foreground lock timeout to 0 (until logoff), so that every program
+// the tests start may take the foreground; false, with the reason on standard error, if
+// Windows refused.
+bool UnlockForeground();
+
+// Where a picture of the whole screen and the description are kept when a test case
+// fails: "" keeps none.
+extern std::wstring ScreenshotFolder;
