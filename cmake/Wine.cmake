@@ -1,8 +1,9 @@
 # How the tests reach Wine in a cross build: HALVORN_WINE_WORKS tells whether the
 # emulator can run this build's programs on this machine (a machine that cannot
 # execute 32-bit x86 code cannot run 32-bit Wine), halvorn_wine_fixtures() declares
-# the display and the Wine server that the tests share, and HALVORN_WINE_SESSION is
-# the launcher that runs a test's command on that display.
+# the display and the Wine server that the tests share, halvorn_wine_interrupt_test()
+# the test of Ctrl+C during a session's start, and HALVORN_WINE_SESSION is the launcher
+# that runs a test's command on that display.
 
 set(HALVORN_WINE_WORKS FALSE)
 set(left_out "no Wine was found")
@@ -39,4 +40,16 @@ function(halvorn_wine_fixtures)
     # nothing of a window taller than its screen.
     halvorn_wine_fixture(WineSession Session ${CMAKE_BINARY_DIR}/wine 1280x10240)
     halvorn_wine_fixture(WineHeadless HeadlessSession ${CMAKE_BINARY_DIR}/wine-headless none)
+endfunction()
+
+# Ctrl+C during a session's start, on a prefix of its own; once, in the tree that has Wine
+# wherever Wine runs at all: the script is the same for both architectures.
+function(halvorn_wine_interrupt_test)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        find_program(python python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED NO_CACHE)
+        add_test(NAME "Wine, SessionStartEndsWholeOnCtrlCAndStartsAgain"
+                 COMMAND ${python} ${PROJECT_SOURCE_DIR}/tests/wine/interrupt.py ${session}
+                         ${CMAKE_BINARY_DIR}/wine-interrupted ${HALVORN_WINE} ${PROJECT_SOURCE_DIR}/tests/wine/tests.reg)
+        set_tests_properties("Wine, SessionStartEndsWholeOnCtrlCAndStartsAgain" PROPERTIES TIMEOUT 240)
+    endif()
 endfunction()
