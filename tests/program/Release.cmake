@@ -6,6 +6,8 @@
 # zip's halvorn.exe is the program under test; publish passes the tested files on as they
 # are, or signed with a throwaway certificate, where both programs verify against it and
 # still pass the file check, but refuses to sign programs that are not the tested ones;
+# the winget and Scoop manifests it publishes describe the published files, and a
+# tampered release folder or an http URL is refused;
 # and verify-release names the genuine certificate for the genuine files only, finds
 # every tampered copy different, and reports an unknown commit without a traceback.
 #   cmake -DSOURCE=... -DVERSION=... -DPROGRAM=... -DWORK=... "-DCHECK=..." "-DCHECK_ARGUMENTS=..." -P Release.cmake
@@ -85,7 +87,8 @@ endif()
 # the same programs signed, as a user downloads them.
 set(tested ${WORK}/artifact/release)
 file(COPY ${first}/dist/ DESTINATION ${tested})
-run(${first}/scripts/publish ${tested} ${WORK}/unsigned)
+set(url_base https://github.com/example/halvorn/releases/download/v${VERSION}/)
+run(${first}/scripts/publish ${tested} ${WORK}/unsigned ${url_base} Example.Halvorn)
 foreach(file ${zip} halvorn.exe halvorn-x64.exe SHA256SUMS BUILDINFO)
     run(${CMAKE_COMMAND} -E compare_files ${tested}/${file} ${WORK}/unsigned/${file})
 endforeach()
@@ -100,19 +103,41 @@ file(READ ${WORK}/genuine.pem certificate)
 file(READ ${WORK}/genuine-key.pem key)
 set(signing_secrets env "CODE_SIGNING_CERTIFICATE=${certificate}" "CODE_SIGNING_KEY=${key}")
 set(downloads ${WORK}/downloads)
-run(${signing_secrets} ${first}/scripts/publish ${tested} ${downloads})
+run(${signing_secrets} ${first}/scripts/publish ${tested} ${downloads} ${url_base} Example.Halvorn)
 foreach(program halvorn.exe halvorn-x64.exe)
     run(osslsigncode verify -CAfile ${WORK}/genuine.pem -in ${downloads}/${program})
 endforeach()
 run(${CHECK} ${downloads}/halvorn.exe x86 ${CHECK_ARGUMENTS})
 run(${CHECK} ${downloads}/halvorn-x64.exe x64 ${CHECK_ARGUMENTS})
 
+# The winget and Scoop manifests published beside the signed files describe those files;
+# a release folder whose programs are not those of its SHA256SUMS, or a URL that is not
+# https, is refused.
+execute_process(COMMAND /usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/check_manifests.py ${downloads} ${downloads}
+                        ${url_base} Example.Halvorn RESULT_VARIABLE status ERROR_VARIABLE said)
+if(status)
+    message(FATAL_ERROR "the published manifests are not as winget and Scoop require:\n${said}")
+endif()
+file(COPY ${downloads}/ DESTINATION ${WORK}/tampered)
+file(COPY_FILE ${WORK}/unsigned/halvorn.exe ${WORK}/tampered/halvorn.exe)
+foreach(refusal "${WORK}/tampered;${url_base}" "${downloads};http://example.invalid/halvorn/")
+    list(GET refusal 0 dist)
+    list(GET refusal 1 base)
+    execute_process(COMMAND ${first}/scripts/package-manifests --dist ${dist} --url-base ${base}
+                            --identifier Example.Halvorn --out ${WORK}/refused-manifests
+                    RESULT_VARIABLE status ERROR_VARIABLE said)
+    if(NOT status EQUAL 2 OR EXISTS ${WORK}/refused-manifests)
+        message(FATAL_ERROR "manifests for ${dist} under ${base}: exited with ${status}, said ${said}")
+    endif()
+endforeach()
+
 # Signed programs that are not the tested ones are not published.
 run(/usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/tamper.py code ${tested}/halvorn.exe ${WORK}/changed.exe)
 file(COPY_FILE ${WORK}/changed.exe ${tested}/halvorn.exe)
 execute_process(COMMAND sha256sum ${zip} halvorn.exe halvorn-x64.exe OUTPUT_FILE ${tested}/SHA256SUMS
                 WORKING_DIRECTORY ${tested} COMMAND_ERROR_IS_FATAL ANY)
-execute_process(COMMAND ${signing_secrets} ${first}/scripts/publish ${tested} ${WORK}/refused RESULT_VARIABLE refused
+execute_process(COMMAND ${signing_secrets} ${first}/scripts/publish ${tested} ${WORK}/refused ${url_base} Example.Halvorn
+                RESULT_VARIABLE refused
                 OUTPUT_QUIET ERROR_QUIET)
 if(NOT refused OR EXISTS ${WORK}/refused)
     message(FATAL_ERROR "a signed program that is not the tested one was published")
