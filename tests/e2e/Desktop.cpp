@@ -1,7 +1,5 @@
 #include "Desktop.h"
 
-#include <doctest/doctest.h>
-
 #include <windows.h>
 
 #include <gdiplus.h>
@@ -85,8 +83,11 @@ bool SaveScreen(const std::wstring& path) {
     return saved;
 }
 
-// The screen as it is at a case's first failure, and the desktop's description.
+}  // namespace
+
 void KeepScreen(const std::string& testCase) {
+    if (ScreenshotFolder.empty())
+        return;
     std::wstring name;
     for (char c : testCase)
         name += std::string("\\/:*?\"<>|").find(c) == std::string::npos ? static_cast<wchar_t>(c) : L'_';
@@ -102,42 +103,6 @@ void KeepScreen(const std::string& testCase) {
         std::fclose(description);
     }
 }
-
-struct KeepScreenOfFailures : doctest::IReporter {
-    std::string testCase;
-    bool kept = false;
-
-    explicit KeepScreenOfFailures(const doctest::ContextOptions&) {}
-    void Failed() {
-        if (!kept && !ScreenshotFolder.empty())
-            KeepScreen(testCase);
-        kept = true;
-    }
-    void test_case_start(const doctest::TestCaseData& data) override {
-        testCase = data.m_name;
-        kept = false;
-    }
-    void log_assert(const doctest::AssertData& data) override {
-        if (data.m_failed)
-            Failed();
-    }
-    void log_message(const doctest::MessageData& data) override {
-        if (data.m_severity & (doctest::assertType::is_check | doctest::assertType::is_require))
-            Failed();
-    }
-    void report_query(const doctest::QueryData&) override {}
-    void test_run_start() override {}
-    void test_run_end(const doctest::TestRunStats&) override {}
-    void test_case_reenter(const doctest::TestCaseData&) override {}
-    void test_case_end(const doctest::CurrentTestCaseStats&) override {}
-    void test_case_exception(const doctest::TestCaseException&) override {}
-    void subcase_start(const doctest::SubcaseSignature&) override {}
-    void subcase_end() override {}
-    void test_case_skipped(const doctest::TestCaseData&) override {}
-};
-DOCTEST_REGISTER_LISTENER("KeepScreenOfFailures", 2, KeepScreenOfFailures);
-
-}  // namespace
 
 std::string DescribeDesktop() {
     DWORD session = 0;

@@ -18,3 +18,7 @@ bool UnlockForeground();
 // Where a picture of the whole screen and the description are kept when a test case
 // fails: "" keeps none.
 extern std::wstring ScreenshotFolder;
+
+// Keeps the screen as it is now, and the description, in ScreenshotFolder, named after
+// the test case.
+void KeepScreen(const std::string& testCase);

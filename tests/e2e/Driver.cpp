@@ -1,5 +1,7 @@
 #include "Driver.h"
 
+#include "Desktop.h"
+
 #include <doctest/doctest.h>
 
 #include <shellapi.h>
@@ -184,22 +186,41 @@ void Release(Box& box) {
     box.process = {};
 }
 
-struct EndLeftoverPrograms : doctest::IReporter {
-    explicit EndLeftoverPrograms(const doctest::ContextOptions&) {}
+// After each case, whatever it left running is ended; at its first failure, the screen
+// is kept, as it is at that moment.
+struct WatchEachCase : doctest::IReporter {
+    std::string testCase;
+    bool failed = false;
+
+    explicit WatchEachCase(const doctest::ContextOptions&) {}
+    void Failed() {
+        if (!failed)
+            KeepScreen(testCase);
+        failed = true;
+    }
+    void test_case_start(const doctest::TestCaseData& data) override {
+        testCase = data.m_name;
+        failed = false;
+    }
     void test_case_end(const doctest::CurrentTestCaseStats&) override { TerminateJobObject(Job(), 1); }
+    void log_assert(const doctest::AssertData& data) override {
+        if (data.m_failed)
+            Failed();
+    }
+    void log_message(const doctest::MessageData& data) override {
+        if (data.m_severity & (doctest::assertType::is_check | doctest::assertType::is_require))
+            Failed();
+    }
     void report_query(const doctest::QueryData&) override {}
     void test_run_start() override {}
     void test_run_end(const doctest::TestRunStats&) override {}
-    void test_case_start(const doctest::TestCaseData&) override {}
     void test_case_reenter(const doctest::TestCaseData&) override {}
     void test_case_exception(const doctest::TestCaseException&) override {}
     void subcase_start(const doctest::SubcaseSignature&) override {}
     void subcase_end() override {}
-    void log_assert(const doctest::AssertData&) override {}
-    void log_message(const doctest::MessageData&) override {}
     void test_case_skipped(const doctest::TestCaseData&) override {}
 };
-DOCTEST_REGISTER_LISTENER("EndLeftoverPrograms", 1, EndLeftoverPrograms);
+DOCTEST_REGISTER_LISTENER("WatchEachCase", 1, WatchEachCase);
 
 }  // namespace
 
