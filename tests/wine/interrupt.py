@@ -36,20 +36,26 @@ def as_from_a_terminal():
     signal.signal(signal.SIGINT, signal.SIG_DFL)
 
 
-def start(interrupt_after=None):
+def start(point=None, reached=None):
+    """A start, interrupted once `reached()` holds, if given; its exit status."""
     began = time.monotonic()
     run = subprocess.Popen([session, "start", prefix, wine, "640x480", *setup], preexec_fn=as_from_a_terminal,
                            stderr=subprocess.DEVNULL)
-    if interrupt_after is not None:
-        time.sleep(interrupt_after)
+    if reached:
+        while not reached() and run.poll() is None:
+            time.sleep(0.01)
+        if run.poll() is not None:
+            sys.exit(f"the start ended before it was {point}")
         os.killpg(run.pid, signal.SIGINT)
+        interrupted = time.monotonic()
     try:
-        status = run.wait(timeout=ENDS_WITHIN_S if interrupt_after is not None else 120)
+        status = run.wait(timeout=ENDS_WITHIN_S if reached else 120)
     except subprocess.TimeoutExpired:
         os.killpg(run.pid, signal.SIGKILL)
-        sys.exit(f"a start interrupted after {interrupt_after} s still ran {ENDS_WITHIN_S} s later")
-    print(f"start{'' if interrupt_after is None else f' interrupted after {interrupt_after:.1f} s'}: "
-          f"status {status} after {time.monotonic() - began:.1f} s", flush=True)
+        sys.exit(f"a start interrupted {point} still ran {ENDS_WITHIN_S} s later")
+    print(f"start{f' interrupted {point}' if reached else ''}: status {status} after "
+          f"{time.monotonic() - began:.1f} s" + (f", {time.monotonic() - interrupted:.1f} s after Ctrl+C" if reached else ""),
+          flush=True)
     return status
 
 
@@ -57,37 +63,28 @@ def stop():
     subprocess.run([session, "stop", prefix], check=True)
 
 
-def timed_start():
-    began = time.monotonic()
-    if start() != 0:
-        sys.exit("a start failed")
-    return time.monotonic() - began
-
-
 failures = []
 
 
-def interrupt(delay):
-    """A start interrupted after `delay` s must end at once and leave nothing, and the
-    next start must work."""
-    status = start(delay)
+def interrupt(point, reached):
+    """A start interrupted at `point` must end at once and leave nothing, and the next
+    start must work."""
+    if start(point, reached) == 0:
+        failures.append(f"a start interrupted {point} exited with 0")
     left = processes_of_prefix()
-    if status == 0:
-        failures.append(f"a start interrupted after {delay:.1f} s exited with 0")
     if left:
-        failures.append(f"a start interrupted after {delay:.1f} s left:\n  " + "\n  ".join(left))
+        failures.append(f"a start interrupted {point} left:\n  " + "\n  ".join(left))
         subprocess.run(["kill", "-KILL", *(line.split()[0] for line in left)])
-    timed_start()
+    if start() != 0:
+        failures.append(f"the start after one interrupted {point} failed")
     stop()
 
 
 # While the prefix is made, which the next start must make anew; then, with the prefix
-# made, a third and two thirds into a start that takes its usual time.
+# made, while its display starts and while Wine's desktop starts.
 shutil.rmtree(prefix, ignore_errors=True)
-interrupt(3)
-usual = timed_start()
-stop()
-interrupt(usual / 3)
-interrupt(usual * 2 / 3)
+interrupt("while its prefix was made", lambda: any("services.exe" in p for p in processes_of_prefix()))
+interrupt("while its display started", lambda: os.path.exists(f"{prefix}/xvfb"))
+interrupt("while Wine's desktop started", lambda: any("rundll32" in p for p in processes_of_prefix()))
 if failures:
     sys.exit("\n".join(failures))
