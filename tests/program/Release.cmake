@@ -92,6 +92,20 @@ run(${first}/scripts/publish ${tested} ${WORK}/unsigned ${url_base} Example.Halv
 foreach(file ${zip} halvorn.exe halvorn-x64.exe SHA256SUMS BUILDINFO)
     run(${CMAKE_COMMAND} -E compare_files ${tested}/${file} ${WORK}/unsigned/${file})
 endforeach()
+# Refused before anything is removed or written: OUT that is TESTED, one signing secret
+# without the other, and an identifier that winget refuses.
+foreach(refusal "${tested};Example.Halvorn;CODE_SIGNING_KEY=" "${WORK}/unsigned;Example.Halvorn;CODE_SIGNING_KEY=key"
+                "${WORK}/unsigned;Halvorn;CODE_SIGNING_KEY=")
+    list(GET refusal 0 out)
+    list(GET refusal 1 identifier)
+    list(GET refusal 2 secret)
+    execute_process(COMMAND env ${secret} ${first}/scripts/publish ${tested} ${out} ${url_base} ${identifier}
+                    RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE said)
+    execute_process(COMMAND sha256sum --check --quiet SHA256SUMS WORKING_DIRECTORY ${tested} RESULT_VARIABLE damaged)
+    if(NOT status EQUAL 2 OR damaged OR NOT EXISTS ${WORK}/unsigned/halvorn.json)
+        message(FATAL_ERROR "publish to ${out} as ${identifier} ${secret}: exited with ${status}, said ${said}")
+    endif()
+endforeach()
 foreach(signer genuine other)
     run(openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Halvorn Test Signer"
         -addext extendedKeyUsage=codeSigning -keyout ${WORK}/${signer}-key.pem -out ${WORK}/${signer}.pem)
