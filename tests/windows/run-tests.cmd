@@ -8,10 +8,15 @@ rem programs that failed: any exit status but 0 counts, and so does a program th
 rem missing or cannot start. Two end-to-end cases need Wine and a launcher on its Unix
 rem side, where ctest runs them: they are left out here, and counted as skipped.
 rem Before the tests of each architecture, e2e_tests.exe sets the session's foreground
-rem lock timeout to 0, so that each box may come to the front (until logoff), and
-rem describes the desktop. A failing end-to-end case keeps a picture of the screen, and
+rem lock timeout to 0, so that each box may come to the front (until logoff), says
+rem how, and describes the desktop. A failing end-to-end case keeps a picture of the screen, and
 rem that description, in SCREENSHOTS\ARCHITECTURE when SCREENSHOTS is given.
+rem Everything runs with Windows' own folders alone on PATH: a runner puts other DLLs on
+rem it (MinGW's among them), and a program that loaded one there would fail on users'
+rem machines. The test programs are linked statically and start halvorn.exe by its path.
 setlocal
+set "PATH=%SystemRoot%\System32;%SystemRoot%"
+echo PATH=%PATH%
 set release=%~f1
 set tests=%~f2
 set screenshots=
