@@ -137,23 +137,63 @@ std::string DescribeDesktop() {
            "Foreground lock timeout: " + std::to_string(lockTimeout) + " ms\n";
 }
 
+namespace {
+
+DWORD ForegroundLockTimeout() {
+    DWORD timeout = 0;
+    SystemParametersInfoW(SPI_GETFOREGROUNDLOCKTIMEOUT, 0, &timeout, 0);
+    return timeout;
+}
+
+bool SetForegroundLockTimeoutToZero(DWORD& error) {
+    const bool set = SystemParametersInfoW(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, nullptr, SPIF_SENDCHANGE);
+    error = set ? 0 : GetLastError();
+    return set && ForegroundLockTimeout() == 0;
+}
+
+// One key press that no program reads: 0xE8 is unassigned among the virtual-key codes.
+void PressAKeyNobodyReads() {
+    INPUT keys[2] = {};
+    for (INPUT& key : keys) {
+        key.type = INPUT_KEYBOARD;
+        key.ki.wVk = 0xE8;
+    }
+    keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(2, keys, sizeof(INPUT));
+}
+
+}  // namespace
+
 // SetForegroundWindow's rules let a process take the foreground only under some
 // conditions, one of them "the foreground lock time-out has expired". Input restarts
 // that time-out, and the tests' own clicks and keys are input: with the default of
 // 200,000 ms, every box after the first would stay behind the console that started the
 // tests. With the time-out at 0 it has always expired, as on a desktop where nobody has
 // typed for a while; each box still asks for the foreground itself, and may be refused
-// for any other reason. Windows takes the new value only from a thread that may change
-// the foreground, which is why this runs before the tests send any input: on a machine
-// nobody types at, the time-out has then long expired. The value lasts until logoff.
+// for any other reason. The value lasts until logoff.
+// SystemParametersInfo documents for this setting: "The calling thread must be able to
+// change the foreground window, otherwise the call fails." On a hosted runner this
+// process is not in front, nor started by the process that is; but another of the
+// conditions is "the calling process received the last input event", and injecting one
+// input event of its own with SendInput is the established way to meet it. So the
+// setting is tried first as it is, then once after such a key press, before the tests
+// send any input of their own.
 bool UnlockForeground() {
-    if (!SystemParametersInfoW(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, nullptr, SPIF_SENDCHANGE)) {
-        std::fprintf(stderr, "Windows refused to set the foreground lock timeout (error %lu)\n", GetLastError());
-        return false;
+    std::printf("Foreground lock timeout before: %lu ms\n", ForegroundLockTimeout());
+    DWORD refused = 0, refusedAgain = 0;
+    if (SetForegroundLockTimeoutToZero(refused)) {
+        std::printf("Foreground lock timeout after: 0 ms, set as it was\n");
+        return true;
     }
-    DWORD timeout = 1;
-    SystemParametersInfoW(SPI_GETFOREGROUNDLOCKTIMEOUT, 0, &timeout, 0);
-    if (timeout != 0)
-        std::fprintf(stderr, "the foreground lock timeout is still %lu ms\n", timeout);
-    return timeout == 0;
+    PressAKeyNobodyReads();
+    if (SetForegroundLockTimeoutToZero(refusedAgain)) {
+        std::printf("Foreground lock timeout after: 0 ms, set after one injected key press (at first: error %lu)\n",
+                    refused);
+        return true;
+    }
+    std::fprintf(stderr,
+                 "Windows kept the foreground lock timeout at %lu ms: setting it failed with error %lu, and again "
+                 "with error %lu after one injected key press\n",
+                 ForegroundLockTimeout(), refused, refusedAgain);
+    return false;
 }

@@ -11,8 +11,8 @@
 std::string DescribeDesktop();
 
 // Sets the session's foreground lock timeout to 0 (until logoff), so that every program
-// the tests start may take the foreground; false, with the reason on standard error, if
-// Windows refused.
+// the tests start may take the foreground, and prints the timeout before and after and
+// how it was set; false, with the reasons on standard error, if Windows refused it twice.
 bool UnlockForeground();
 
 // Where a picture of the whole screen and the description are kept when a test case

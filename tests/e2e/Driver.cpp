@@ -67,6 +67,7 @@ std::wstring TextOf(HWND window) {
 
 struct WindowSearch {
     DWORD processId;
+    const wchar_t* type;  // null: any class
     std::vector<HWND> found;
 };
 
@@ -74,7 +75,7 @@ BOOL CALLBACK AddIfVisibleAndOfProcess(HWND window, LPARAM search) {
     auto* s = reinterpret_cast<WindowSearch*>(search);
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    if (owner == s->processId && IsWindowVisible(window))
+    if (owner == s->processId && IsWindowVisible(window) && (!s->type || ClassOf(window) == s->type))
         s->found.push_back(window);
     return TRUE;
 }
@@ -84,10 +85,16 @@ BOOL CALLBACK AddChild(HWND child, LPARAM children) {
     return TRUE;
 }
 
-std::vector<HWND> VisibleTopLevelWindowsOf(DWORD processId) {
-    WindowSearch search{processId, {}};
+std::vector<HWND> VisibleTopLevelWindowsOf(DWORD processId, const wchar_t* type = nullptr) {
+    WindowSearch search{processId, type, {}};
     EnumWindows(AddIfVisibleAndOfProcess, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+// A message box is a dialog, of the dialog class #32770. Windows counts a console
+// window as its client process's, so a test run from a console sees that window too.
+std::vector<HWND> BoxesOf(DWORD processId) {
+    return VisibleTopLevelWindowsOf(processId, L"#32770");
 }
 
 std::vector<HWND> ChildrenOf(HWND window) {
@@ -271,6 +278,11 @@ Box Start(const std::wstring& tail, const wchar_t* environment) {
     const DWORD error = GetLastError();
     if (!inJob)
         TerminateProcess(box.process.hProcess, 1);
+    // "A process that can set the foreground window can enable another process to set the
+    // foreground window by calling AllowSetForegroundWindow" (its documentation): the
+    // right this process may hold is passed on before the program runs, so that the
+    // in-front checks test the program's own request and not this process's luck.
+    AllowSetForegroundWindow(box.process.dwProcessId);
     ResumeThread(box.process.hThread);
     REQUIRE_MESSAGE(inJob, "cannot put the program in a job, error ", error);
     return box;
@@ -285,7 +297,7 @@ bool AwaitBox(Box& box) {
     bool ended = false;
     Await(
         [&] {
-            windows = VisibleTopLevelWindowsOf(box.process.dwProcessId);
+            windows = BoxesOf(box.process.dwProcessId);
             ended = WaitForSingleObject(box.process.hProcess, 0) == WAIT_OBJECT_0;
             return !windows.empty() || ended;
         },
@@ -376,10 +388,17 @@ bool DrawsStockIcon(const RECT& r, LPCWSTR id) {
 
 }  // namespace
 
+bool IsOnScreen(HWND window) {
+    RECT r{};
+    GetWindowRect(window, &r);
+    return r.left >= 0 && r.top >= 0 && r.right <= GetSystemMetrics(SM_CXSCREEN) &&
+           r.bottom <= GetSystemMetrics(SM_CYSCREEN);
+}
+
 bool ShowsStockIcon(HWND icon, LPCWSTR id, bool settle) {
     RECT r{};
     GetWindowRect(icon, &r);
-    if (r.left < 0 || r.top < 0 || r.right > GetSystemMetrics(SM_CXSCREEN) || r.bottom > GetSystemMetrics(SM_CYSCREEN)) {
+    if (!IsOnScreen(icon)) {
         FAIL_CHECK("the icon lies off the screen, from ", r.left, ",", r.top, " to ", r.right, ",", r.bottom,
                    ": its pixels cannot be read");
         return false;
@@ -393,7 +412,7 @@ std::wstring PlatformDefaultTitle() {
     HANDLE thread = CreateThread(nullptr, 0, ShowBoxWithoutTitle, nullptr, 0, nullptr);
     std::wstring title;
     std::vector<HWND> windows;
-    if (Await([&] { return !(windows = VisibleTopLevelWindowsOf(GetCurrentProcessId())).empty(); }, BoxTimeoutMs)) {
+    if (Await([&] { return !(windows = BoxesOf(GetCurrentProcessId())).empty(); }, BoxTimeoutMs)) {
         title = TextOf(windows.front());
         PostMessageW(windows.front(), WM_SYSCOMMAND, SC_CLOSE, 0);
     }

@@ -41,7 +41,7 @@ std::wstring CommandLineWith(const std::wstring& tail);
 // as for CreateProcessW.
 Box Start(const std::wstring& tail, const wchar_t* environment = nullptr);
 
-// Waits, with a bound, for the box of a started program and reads it. A program
+// Waits, with a bound, for the box (a top-level dialog) of a started program and reads it. A program
 // that shows none is ended, and the calling case fails.
 bool AwaitBox(Box& box);
 
@@ -55,6 +55,9 @@ Box Show(const std::wstring& tail, const wchar_t* environment = nullptr);
 // that is not in front is not clicked or typed into, and a process that does not end
 // in time is ended: both fail the calling case.
 DWORD Dismiss(Box& box, Dismissal how);
+
+// Whether the window lies wholly on the screen, where its pixels can be read.
+bool IsOnScreen(HWND window);
 
 // Whether the icon control shows the platform's stock icon `id` (IDI_...), pixel for
 // pixel; with `settle`, read again within a bound until it does. An icon off the screen
