@@ -87,7 +87,8 @@ endif()
 # the same programs signed, as a user downloads them.
 set(tested ${WORK}/artifact/release)
 file(COPY ${first}/dist/ DESTINATION ${tested})
-set(url_base https://github.com/example/halvorn/releases/download/v${VERSION}/)
+# A repository whose name holds the version, which only the tag's place may turn into $version.
+set(url_base https://github.com/example/halvorn-${VERSION}/releases/download/v${VERSION}/)
 run(${first}/scripts/publish ${tested} ${WORK}/unsigned ${url_base} Example.Halvorn)
 foreach(file ${zip} halvorn.exe halvorn-x64.exe SHA256SUMS BUILDINFO)
     run(${CMAKE_COMMAND} -E compare_files ${tested}/${file} ${WORK}/unsigned/${file})
@@ -106,13 +107,36 @@ foreach(refusal "${tested};Example.Halvorn;CODE_SIGNING_KEY=" "${WORK}/unsigned;
         message(FATAL_ERROR "publish to ${out} as ${identifier} ${secret}: exited with ${status}, said ${said}")
     endif()
 endforeach()
-foreach(signer genuine other)
-    run(openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Halvorn Test Signer"
-        -addext extendedKeyUsage=codeSigning -keyout ${WORK}/${signer}-key.pem -out ${WORK}/${signer}.pem)
+# Two signers of one name, a timestamp authority under a root of our own (given to
+# verify-release with --ca-file), and a self-signed one.
+foreach(signer genuine other tsa-root evil-tsa)
+    set(subject "/CN=Halvorn Test Signer")
+    set(usage codeSigning)
+    if(signer MATCHES "tsa")
+        set(subject "/CN=${signer}")
+        set(usage critical,timeStamping)
+    endif()
+    run(openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj ${subject}
+        -addext extendedKeyUsage=${usage} -keyout ${WORK}/${signer}-key.pem -out ${WORK}/${signer}.pem)
     execute_process(COMMAND openssl x509 -in ${WORK}/${signer}.pem -noout -fingerprint -sha256
                     OUTPUT_VARIABLE fingerprint COMMAND_ERROR_IS_FATAL ANY)
     string(REGEX REPLACE ".*=([0-9A-F:]+).*" "\\1" ${signer}_fingerprint "${fingerprint}")
 endforeach()
+run(openssl req -newkey rsa:2048 -nodes -subj /CN=tsa -keyout ${WORK}/tsa-key.pem -out ${WORK}/tsa.csr)
+file(WRITE ${WORK}/tsa.ext "extendedKeyUsage=critical,timeStamping\n")
+run(openssl x509 -req -in ${WORK}/tsa.csr -CA ${WORK}/tsa-root.pem -CAkey ${WORK}/tsa-root-key.pem -days 2
+    -extfile ${WORK}/tsa.ext -out ${WORK}/tsa.pem)
+file(READ ${WORK}/tsa.pem tsa)
+file(READ ${WORK}/tsa-root.pem tsa_root)
+file(WRITE ${WORK}/tsa-chain.pem "${tsa}${tsa_root}")
+
+# A key of another certificate is refused before the earlier release is touched.
+execute_process(COMMAND ${first}/scripts/release --certificate ${WORK}/genuine.pem --key ${WORK}/other-key.pem
+                RESULT_VARIABLE refused OUTPUT_QUIET ERROR_VARIABLE reason)
+if(NOT refused EQUAL 2 OR NOT reason MATCHES "does not belong" OR NOT EXISTS ${first}/dist/SHA256SUMS)
+    message(FATAL_ERROR "a key of another certificate: exited with ${refused}, said ${reason}")
+endif()
+
 file(READ ${WORK}/genuine.pem certificate)
 file(READ ${WORK}/genuine-key.pem key)
 set(signing_secrets env "CODE_SIGNING_CERTIFICATE=${certificate}" "CODE_SIGNING_KEY=${key}")
@@ -134,11 +158,14 @@ if(status)
 endif()
 file(COPY ${downloads}/ DESTINATION ${WORK}/tampered)
 file(COPY_FILE ${WORK}/unsigned/halvorn.exe ${WORK}/tampered/halvorn.exe)
-foreach(refusal "${WORK}/tampered;${url_base}" "${downloads};http://example.invalid/halvorn/")
+foreach(refusal "${WORK}/tampered;${url_base};Example.Halvorn" "${downloads};http://example.invalid/halvorn/;Example.Halvorn"
+                "${downloads};${url_base}?token=abc;Example.Halvorn"
+                "${downloads};${url_base};Example.HalvornHalvornHalvornHalvornHalvo")
     list(GET refusal 0 dist)
     list(GET refusal 1 base)
+    list(GET refusal 2 identifier)
     execute_process(COMMAND ${first}/scripts/package-manifests --dist ${dist} --url-base ${base}
-                            --identifier Example.Halvorn --out ${WORK}/refused-manifests
+                            --identifier ${identifier} --out ${WORK}/refused-manifests
                     RESULT_VARIABLE status ERROR_VARIABLE said)
     if(NOT status EQUAL 2 OR EXISTS ${WORK}/refused-manifests)
         message(FATAL_ERROR "manifests for ${dist} under ${base}: exited with ${status}, said ${said}")
@@ -158,44 +185,71 @@ if(NOT refused OR EXISTS ${WORK}/refused)
 endif()
 
 # What verify-release says of each download and of copies tampered with as an attacker
-# would; only the genuine files name the genuine certificate.
+# would, or given room for data that nobody signed; only the genuine files name the
+# genuine certificate, and a timestamp counts only from an authority that chains to a
+# trusted root.
 set(mine "${downloads}/halvorn.exe")
 set(sign osslsigncode sign -certs ${WORK}/other.pem -key ${WORK}/other-key.pem -h sha256)
 run(${sign} -in ${WORK}/unsigned/halvorn.exe -out ${downloads}/forged.exe)
 run(${sign} -nest -in ${mine} -out ${downloads}/nested.exe)
+run(osslsigncode sign -certs ${WORK}/genuine.pem -key ${WORK}/genuine-key.pem -h sha256 -ac ${WORK}/other.pem
+    -in ${WORK}/unsigned/halvorn.exe -out ${downloads}/extra-certificate.exe)
+run(osslsigncode add -addUnauthenticatedBlob -in ${mine} -out ${downloads}/blob.exe)
+run(osslsigncode add -TSA-certs ${WORK}/evil-tsa.pem -TSA-key ${WORK}/evil-tsa-key.pem -in ${mine}
+    -out ${downloads}/evil-timestamp.exe)
+run(osslsigncode add -TSA-certs ${WORK}/tsa-chain.pem -TSA-key ${WORK}/tsa-key.pem -in ${mine}
+    -out ${downloads}/timestamped.exe)
 foreach(kind signature stuffed checksum code)
     run(/usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/tamper.py ${kind} ${mine} ${downloads}/${kind}.exe)
 endforeach()
 run(/usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/tamper.py zip:${downloads}/stuffed.exe ${downloads}/${zip}
     ${downloads}/stuffed.zip)
+run(/usr/bin/python3 ${CMAKE_CURRENT_LIST_DIR}/tamper.py code ${downloads}/${zip} ${downloads}/bad-crc.zip)
+execute_process(COMMAND git -C ${first} rev-parse HEAD OUTPUT_VARIABLE commit OUTPUT_STRIP_TRAILING_WHITESPACE)
+set(of "of Halvorn ${VERSION} at commit ${commit}")
+set(untrusted "subject \"Common Name: Halvorn Test Signer\", which does not chain to a root this machine trusts")
+set(genuine "signed with certificate SHA-256 ${genuine_fingerprint}, ${untrusted}")
+set(differs "differs from the release ${of}")
+set(not_attached "it is not one of the rebuilt programs with one signature attached as signing attaches it")
 set(verdicts
-    "halvorn.exe: identical apart from its signature, signed by CN=Halvorn Test Signer, certificate SHA-256 ${genuine_fingerprint} (does not chain to a root this machine trusts)"
-    "halvorn-x64.exe: identical apart from its signature, signed by CN=Halvorn Test Signer, certificate SHA-256 ${genuine_fingerprint} (does not chain to a root this machine trusts)"
-    "${zip}: identical apart from its signature, signed by CN=Halvorn Test Signer, certificate SHA-256 ${genuine_fingerprint} (does not chain to a root this machine trusts)"
-    "forged.exe: identical apart from its signature, signed by CN=Halvorn Test Signer, certificate SHA-256 ${other_fingerprint} (does not chain to a root this machine trusts)"
-    "nested.exe: differs: it carries a second, nested signature"
-    "signature.exe: differs: its signature does not verify (osslsigncode verify)"
-    "stuffed.exe: differs: it is not one of the rebuilt programs with its one signature attached"
-    "checksum.exe: differs: it is not one of the rebuilt programs with its one signature attached"
-    "code.exe: differs: it is not one of the rebuilt programs with its one signature attached"
-    "stuffed.zip: differs: its halvorn.exe differs: it is not one of the rebuilt programs with its one signature attached")
+    "halvorn.exe: identical apart from its signature: halvorn.exe ${of}, ${genuine}"
+    "halvorn-x64.exe: identical apart from its signature: halvorn-x64.exe ${of}, ${genuine}"
+    "${zip}: identical apart from its signature: ${zip} ${of}, ${genuine}"
+    "forged.exe: identical apart from its signature: halvorn.exe ${of}, signed with certificate SHA-256 ${other_fingerprint}, ${untrusted}"
+    "timestamped.exe: identical apart from its signature: halvorn.exe ${of}, ${genuine}, timestamped [-0-9]+ [:0-9]+ UTC by \"Common Name: tsa\""
+    "nested.exe: ${differs}: it carries a second, nested signature"
+    "extra-certificate.exe: ${differs}: its signature carries a certificate outside the signer's chain"
+    "blob.exe: ${differs}: its signature carries unsigned data besides at most one timestamp"
+    "evil-timestamp.exe: ${differs}: its timestamp does not verify, or its TSA does not chain to a trusted root"
+    "signature.exe: ${differs}: its signature does not verify \\(osslsigncode verify\\)"
+    "stuffed.exe: ${differs}: ${not_attached}"
+    "checksum.exe: ${differs}: ${not_attached}"
+    "code.exe: ${differs}: ${not_attached}"
+    "stuffed.zip: ${differs}: its halvorn.exe differs: ${not_attached}"
+    "bad-crc.zip: ${differs}: it cannot be read as a zip \\([^\n]*\\)")
 set(files "")
 foreach(verdict IN LISTS verdicts)
     string(REGEX REPLACE ":.*" "" file "${verdict}")
     list(APPEND files ${downloads}/${file})
 endforeach()
-string(REPLACE ";" "\n" expected "${verdicts}\n")
-execute_process(COMMAND ${first}/scripts/verify-release ${files} ${downloads}/BUILDINFO
+string(REPLACE ";" "\n" expected "^${verdicts}\n$")
+execute_process(COMMAND ${first}/scripts/verify-release --ca-file ${WORK}/tsa-root.pem ${files} ${downloads}/BUILDINFO
                 RESULT_VARIABLE status OUTPUT_VARIABLE said)
-if(NOT said STREQUAL expected OR NOT status EQUAL 1)
+if(NOT said MATCHES "${expected}" OR NOT status EQUAL 1)
     message(FATAL_ERROR "verify-release exited with ${status} and said:\n${said}instead of:\n${expected}")
 endif()
 
-# A commit this clone lacks: a message, no traceback.
-file(WRITE ${WORK}/BUILDINFO "Commit: 0123456789abcdef0123456789abcdef01234567\n")
-execute_process(COMMAND ${first}/scripts/verify-release ${mine} ${WORK}/BUILDINFO
-                RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE said)
-if(NOT status EQUAL 2 OR said MATCHES "Traceback" OR NOT said MATCHES "no commit")
-    message(FATAL_ERROR "verify-release with an unknown commit exited with ${status} and said:\n${said}")
-endif()
+# What it cannot check is one line and exit status 2, never a traceback: a commit this
+# clone lacks, a BUILDINFO that is not UTF-8, and a BUILDINFO with no file to check.
+string(ASCII 255 not_utf8)
+file(WRITE ${WORK}/unknown/BUILDINFO "Source: halvorn\nVersion: ${VERSION}\nCommit: 0123456789abcdef0123456789abcdef01234567\n")
+file(WRITE ${WORK}/not-utf-8/BUILDINFO "Source: halvorn ${not_utf8}\n")
+foreach(case "${mine};${WORK}/unknown/BUILDINFO;no commit" "${mine};${WORK}/not-utf-8/BUILDINFO;not UTF-8"
+             "${downloads}/BUILDINFO;no file to check")
+    list(POP_BACK case saying)
+    execute_process(COMMAND ${first}/scripts/verify-release ${case} RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE said)
+    if(NOT status EQUAL 2 OR said MATCHES "Traceback" OR NOT said MATCHES "${saying}")
+        message(FATAL_ERROR "verify-release ${case} exited with ${status} and said:\n${said}")
+    endif()
+endforeach()
 message(STATUS "two folders, one verifiable release holding the program under test, published signed and checked")

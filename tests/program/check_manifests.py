@@ -65,6 +65,8 @@ check(scoop["version"] == version, "Scoop's version")
 for bits, name in (("32bit", "halvorn.exe"), ("64bit", "halvorn-x64.exe")):
     entry = scoop["architecture"][bits]
     check(entry["url"].split("#")[0] == base + name and entry["hash"] == sums[name], f"Scoop's {bits} url and hash")
-    check("$version" in scoop["autoupdate"]["architecture"][bits]["url"], f"Scoop's {bits} autoupdate url")
+    later = scoop["autoupdate"]["architecture"][bits]["url"]
+    check(later.count("$version") == 1 and later.replace("$version", version) == entry["url"],
+          f"Scoop's {bits} autoupdate url has $version once, in the version's place")
 check(scoop["autoupdate"]["hash"]["url"] == "$baseurl/SHA256SUMS", "Scoop reads new hashes from SHA256SUMS")
 sys.exit("\n".join(failures) or None)
