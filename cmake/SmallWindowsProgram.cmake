@@ -1,12 +1,12 @@
 # How the shipped program is built: small, hardened and reproducible.
-#   small_windows_code                   compile flags for every object that goes into it:
+#   halvorn_small_windows_code           compile flags for every object that goes into it:
 #                                        each part of the program links this target
 #   halvorn_small_windows_program(target) links a MinGW-w64 GUI program that runs on
 #                                        Windows XP and later with nothing beside it
 
-add_library(small_windows_code INTERFACE)
+add_library(halvorn_small_windows_code INTERFACE)
 if(MINGW)
-    target_compile_options(small_windows_code INTERFACE
+    target_compile_options(halvorn_small_windows_code INTERFACE
         -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
         -ffunction-sections -fdata-sections
         # No build folder may leak into the file: two folders, one result.
@@ -22,12 +22,12 @@ function(halvorn_small_windows_program target)
     set(architecture_options
         # The program registers no exception handler: say so, or SafeSEH checkers flag it.
         -Wl,--no-seh)
-    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    if(HALVORN_ARCHITECTURE STREQUAL x64)
         set(minor 2)
         set(architecture_options -Wl,--high-entropy-va)
     endif()
 
-    target_link_libraries(${target} PRIVATE small_windows_code)
+    target_link_libraries(${target} PRIVATE halvorn_small_windows_code)
     target_link_options(${target} PRIVATE
         -static -s
         -Wl,--gc-sections

@@ -3,9 +3,11 @@ wherever: a fixed order, date and mode for every entry, and no extra fields. Pyt
 zipfile rather than cmake -E tar, which records the caller's user and group IDs and a
 DOS time in the local time zone.
 
-    release_zip.py ZIP FOLDER NAME...    puts FOLDER/NAME in ZIP as NAME, in that order"""
+    release_zip.py ZIP FOLDER    puts every file under FOLDER in ZIP, by its path there,
+                                 in the order of those paths"""
 import sys
 import zipfile
+from pathlib import Path
 
 
 def write_zip(archive, contents):
@@ -20,5 +22,6 @@ def write_zip(archive, contents):
 
 
 if __name__ == "__main__":
-    archive, folder, *names = sys.argv[1:]
-    write_zip(archive, [(name, open(f"{folder}/{name}", "rb").read()) for name in names])
+    archive, folder = sys.argv[1:]
+    files = sorted(path for path in Path(folder).rglob("*") if path.is_file())
+    write_zip(archive, [(path.relative_to(folder).as_posix(), path.read_bytes()) for path in files])
