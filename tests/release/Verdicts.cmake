@@ -74,13 +74,14 @@ if(NOT said MATCHES "${expected}" OR NOT status EQUAL 1)
     message(FATAL_ERROR "verify-release exited with ${status} and said:\n${said}instead of:\n${expected}")
 endif()
 
-# What it cannot check: a commit this clone lacks, a BUILDINFO that is not UTF-8, and a
-# BUILDINFO with no file to check.
+# What it cannot check: a commit this clone lacks, a BUILDINFO that is not UTF-8, a
+# BUILDINFO with no file to check, and one saved under another name, as if a download.
 string(ASCII 255 not_utf8)
+file(COPY_FILE ${files}/BUILDINFO ${WORK}/BUILDINFO.txt)
 file(WRITE ${WORK}/unknown/BUILDINFO "Source: halvorn\nVersion: ${VERSION}\nCommit: 0123456789abcdef0123456789abcdef01234567\n")
 file(WRITE ${WORK}/not-utf-8/BUILDINFO "Source: halvorn ${not_utf8}\n")
 foreach(case "${mine};${WORK}/unknown/BUILDINFO;no commit" "${mine};${WORK}/not-utf-8/BUILDINFO;not UTF-8"
-             "${files}/BUILDINFO;no file to check")
+             "${files}/BUILDINFO;no file to check" "${mine};${WORK}/BUILDINFO.txt;give it with --buildinfo")
     list(POP_BACK case saying)
     execute_process(COMMAND ${first}/scripts/verify-release ${case} RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE said)
     if(NOT status EQUAL 2 OR said MATCHES "Traceback" OR NOT said MATCHES "${saying}")
