@@ -271,9 +271,11 @@ Box Start(const std::wstring& tail, const wchar_t* environment) {
     startup.cb = sizeof startup;
     // Suspended until it is in the job, so that nothing it does escapes it.
     const DWORD flags = CREATE_SUSPENDED | (environment ? CREATE_UNICODE_ENVIRONMENT : 0);
-    REQUIRE_MESSAGE(CreateProcessW(Program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, flags,
-                                   const_cast<wchar_t*>(environment), nullptr, &startup, &box.process),
-                    "cannot start the program, error ", GetLastError());
+    const bool started = CreateProcessW(Program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, flags,
+                                        const_cast<wchar_t*>(environment), nullptr, &startup, &box.process);
+    // Read now: doctest builds the message only when it reports, after other calls.
+    const DWORD startError = GetLastError();
+    REQUIRE_MESSAGE(started, "cannot start the program, error ", startError);
     const bool inJob = AssignProcessToJobObject(Job(), box.process.hProcess);
     const DWORD error = GetLastError();
     if (!inJob)
