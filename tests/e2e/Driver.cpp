@@ -271,8 +271,18 @@ Box Start(const std::wstring& tail, const wchar_t* environment) {
     startup.cb = sizeof startup;
     // Suspended until it is in the job, so that nothing it does escapes it.
     const DWORD flags = CREATE_SUSPENDED | (environment ? CREATE_UNICODE_ENVIRONMENT : 0);
-    const bool started = CreateProcessW(Program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, flags,
-                                        const_cast<wchar_t*>(environment), nullptr, &startup, &box.process);
+    const auto start = [&] {
+        return CreateProcessW(Program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, flags,
+                              const_cast<wchar_t*>(environment), nullptr, &startup, &box.process);
+    };
+    // Wine once failed, on a fresh machine, to start a program that it started a
+    // moment before and after: a failed start is said and tried once more.
+    bool started = start();
+    if (!started) {
+        MESSAGE("cannot start the program, error ", GetLastError(), "; trying once more");
+        Sleep(1000);
+        started = start();
+    }
     // Read now: doctest builds the message only when it reports, after other calls.
     const DWORD startError = GetLastError();
     REQUIRE_MESSAGE(started, "cannot start the program, error ", startError);
