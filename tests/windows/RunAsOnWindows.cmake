@@ -1,10 +1,11 @@
 # Lays out a release's program and test programs as the Windows job of the CI workflow
-# gets them, then runs its step's line under Wine's cmd as GitHub Actions runs a
+# gets them, with the script that gathers them there, then runs its step's line under Wine's cmd as GitHub Actions runs a
 # `shell: cmd` step: the line in a batch file of its own after "@echo off", started as
 # %ComSpec% /D /E:ON /V:OFF /S /C "CALL "that-file"". With this tree's test programs it
 # must pass; with a test program that fails, crashes, is missing or needs a DLL that lies
 # only on the caller's PATH, it must fail.
-#   cmake -DWORK=... -DWORKFLOW=ci.yml -DARCHITECTURE=x86|x64 -DPROGRAM=... -DUNIT=... -DE2E=... -DFAILS=...
+#   cmake -DWORK=... -DWORKFLOW=ci.yml -DGATHER=gather-windows-tests -DTREE=... -DARCHITECTURE=x86|x64
+#         -DPROGRAM=... -DUNIT=... -DE2E=... -DFAILS=...
 #         -DCRASHES=... -DNEEDS_LIBRARY=... -DLIBRARY=... "-DCMD=LAUNCHER...;cmd" -P RunAsOnWindows.cmake
 function(windows_path variable path)
     string(REPLACE "/" "\\" path "Z:${path}")
@@ -37,12 +38,16 @@ foreach(case IN LISTS cases)
     list(GET case 3 expected)
     list(GET case 4 saying)
     file(REMOVE_RECURSE ${WORK})
-    file(MAKE_DIRECTORY ${WORK}/artifact/release ${WORK}/artifact/tests/${ARCHITECTURE} ${WORK}/temp)
+    file(MAKE_DIRECTORY ${WORK}/release ${WORK}/temp)
     file(COPY ${CMAKE_CURRENT_LIST_DIR}/run-tests.cmd DESTINATION ${WORK}/tests/windows)
     file(COPY ${LIBRARY} DESTINATION ${WORK}/on-path)
-    file(COPY_FILE ${PROGRAM} ${WORK}/artifact/release/${released})
+    file(COPY_FILE ${PROGRAM} ${WORK}/release/${released})
+    # Gathered as the job's Debian side gathers it, this tree standing for both architectures.
+    execute_process(COMMAND ${GATHER} ${WORK}/artifact ${WORK}/release ${TREE} ${TREE} COMMAND_ERROR_IS_FATAL ANY)
     file(COPY_FILE ${unit} ${WORK}/artifact/tests/${ARCHITECTURE}/unit_tests.exe)
-    if(NOT e2e STREQUAL none)
+    if(e2e STREQUAL none)
+        file(REMOVE ${WORK}/artifact/tests/${ARCHITECTURE}/e2e_tests.exe)
+    else()
         file(COPY_FILE ${e2e} ${WORK}/artifact/tests/${ARCHITECTURE}/e2e_tests.exe)
     endif()
     windows_path(step_file ${WORK}/step.cmd)
