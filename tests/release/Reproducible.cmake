@@ -12,8 +12,8 @@ if(differ)
 endif()
 
 execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${first}/dist/${zip} OUTPUT_VARIABLE entries COMMAND_ERROR_IS_FATAL ANY)
-set(expected "CHANGELOG.md\nCONTRIBUTING.md\nLICENSE\nREADME.md\ndocs/screenshot.png\ndocs/unicode.png\n"
-             "docs/verifying.md\nhalvorn.exe\nx64/halvorn.exe\n")
+set(expected "CHANGELOG.md\nCONTRIBUTING.md\nLICENSE\nREADME.md\ndocs/releasing.md\ndocs/screenshot.png\n"
+             "docs/unicode.png\ndocs/verifying.md\nhalvorn.exe\nx64/halvorn.exe\n")
 string(CONCAT expected ${expected})
 if(NOT entries STREQUAL expected)
     message(FATAL_ERROR "the zip holds:\n${entries}instead of:\n${expected}")
@@ -23,10 +23,11 @@ run(sha256sum -c SHA256SUMS WORKING_DIRECTORY ${first}/dist)
 file(REMOVE_RECURSE ${WORK}/unzipped)
 file(MAKE_DIRECTORY ${WORK}/unzipped)
 run(${CMAKE_COMMAND} -E tar xf ${first}/dist/${zip} WORKING_DIRECTORY ${WORK}/unzipped)
-execute_process(COMMAND ${first}/scripts/check-links --root ${WORK}/unzipped ${WORK}/unzipped/README.md
+file(GLOB_RECURSE documents ${WORK}/unzipped/*.md)
+execute_process(COMMAND ${first}/scripts/check-links --root ${WORK}/unzipped ${documents}
                 RESULT_VARIABLE broken OUTPUT_VARIABLE said)
 if(broken)
-    message(FATAL_ERROR "the zip's README links what the zip does not hold:\n${said}")
+    message(FATAL_ERROR "the zip's documents link what the zip does not hold:\n${said}")
 endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${PROGRAM} ${WORK}/unzipped/halvorn.exe RESULT_VARIABLE differ)
 if(differ)
