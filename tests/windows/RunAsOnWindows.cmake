@@ -1,6 +1,6 @@
 # Lays out a release's program and test programs as the Windows job of the CI workflow
-# gets them, with the script that gathers them there, then runs its step's line under Wine's cmd as GitHub Actions runs a
-# `shell: cmd` step: the line in a batch file of its own after "@echo off", started as
+# gets them, with the script that gathers them there, then runs its step's line under
+# Wine's cmd as GitHub Actions runs a `shell: cmd` step: the line in a batch file of its own after "@echo off", started as
 # %ComSpec% /D /E:ON /V:OFF /S /C "CALL "that-file"". With this tree's test programs it
 # must pass; with a test program that fails, crashes, is missing or needs a DLL that lies
 # only on the caller's PATH, it must fail.
