@@ -1,12 +1,12 @@
 # Lays out a release's program and test programs as the Windows job of the CI workflow
 # gets them, with the script that gathers them there, then runs its step's line under
-# Wine's cmd as GitHub Actions runs a `shell: cmd` step: the line in a batch file of its own after "@echo off", started as
-# %ComSpec% /D /E:ON /V:OFF /S /C "CALL "that-file"". With this tree's test programs it
-# must pass; with a test program that fails, crashes, is missing or needs a DLL that lies
-# only on the caller's PATH, it must fail.
+# Wine's cmd as GitHub Actions runs a `shell: cmd` step: the line in a batch file of its
+# own after "@echo off", started as %ComSpec% /D /E:ON /V:OFF /S /C "CALL "that-file"".
+# With this tree's test programs it must pass; with a test program that fails, crashes,
+# is missing or needs a DLL that lies only on the caller's PATH, it must fail.
 #   cmake -DWORK=... -DWORKFLOW=ci.yml -DGATHER=gather-windows-tests -DTREE=... -DARCHITECTURE=x86|x64
-#         -DPROGRAM=... -DUNIT=... -DE2E=... -DFAILS=...
-#         -DCRASHES=... -DNEEDS_LIBRARY=... -DLIBRARY=... "-DCMD=LAUNCHER...;cmd" -P RunAsOnWindows.cmake
+#         -DPROGRAM=... -DUNIT=... -DE2E=... -DFAILS=... -DCRASHES=... -DNEEDS_LIBRARY=...
+#         -DLIBRARY=... "-DCMD=LAUNCHER...;cmd" -P RunAsOnWindows.cmake
 function(windows_path variable path)
     string(REPLACE "/" "\\" path "Z:${path}")
     set(${variable} ${path} PARENT_SCOPE)
