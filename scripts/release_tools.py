@@ -1,6 +1,6 @@
 """What the release's Python tools (verify-release, package-manifests) share: the Debian
 packages they import, installed on first use, and one way to stop, with one line on
-standard error and exit status 2, never a traceback."""
+standard error and exit status 2 (130 on Ctrl+C), never a traceback."""
 import importlib.util
 import subprocess
 import sys
@@ -25,10 +25,14 @@ def install_missing(*modules):
 
 def run_tool(main):
     """Runs `main` and exits with its status; a Stop, or anything else that stops it, is
-    one line on standard error and exit status 2."""
+    one line on standard error and exit status 2; Ctrl+C, once `main` has cleaned up
+    after itself, one line and 130."""
     name = Path(sys.argv[0]).name
     try:
         sys.exit(main())
+    except KeyboardInterrupt:
+        print(f"{name}: interrupted", file=sys.stderr)
+        sys.exit(130)
     except Stop as error:
         print(f"{name}: {error}", file=sys.stderr)
     except Exception as error:  # noqa: BLE001 (whatever else stops it is still one line)

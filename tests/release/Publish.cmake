@@ -1,9 +1,9 @@
 # The publish job's work, on the tested release laid out outside the tree as the job gets
 # it: unsigned, the tested files as they are; signed with a throwaway certificate, the same
 # programs signed, as a user downloads them, which verify and still pass the file check.
-# Refused before anything is removed or written: OUT that is TESTED, one signing secret
-# without the other, an identifier that winget refuses, and signed programs that are not
-# the tested ones.
+# Refused before anything is removed or written: OUT that is TESTED, the checkout or a
+# folder that holds it, one signing secret without the other, an identifier that winget
+# refuses, and signed programs that are not the tested ones.
 include(${CMAKE_CURRENT_LIST_DIR}/Common.cmake)
 
 file(REMOVE_RECURSE ${tested} ${unsigned} ${downloads})
@@ -13,25 +13,28 @@ foreach(file ${zip} halvorn.exe halvorn-x64.exe SHA256SUMS BUILDINFO)
     run(${CMAKE_COMMAND} -E compare_files ${tested}/${file} ${unsigned}/${file})
 endforeach()
 
-foreach(refusal "${tested};Example.Halvorn;CODE_SIGNING_KEY=" "${unsigned};Example.Halvorn;CODE_SIGNING_KEY=key"
-                "${unsigned};Halvorn;CODE_SIGNING_KEY=")
+foreach(refusal "${tested};Example.Halvorn;CODE_SIGNING_KEY=" "${first};Example.Halvorn;CODE_SIGNING_KEY="
+                "${WORK};Example.Halvorn;CODE_SIGNING_KEY=" "${WORK}/new;Example.Halvorn;CODE_SIGNING_KEY=key"
+                "${WORK}/new;Halvorn;CODE_SIGNING_KEY=")
     list(GET refusal 0 out)
     list(GET refusal 1 identifier)
     list(GET refusal 2 secret)
     execute_process(COMMAND env ${secret} ${first}/scripts/publish ${tested} ${out} ${url_base} ${identifier}
                     RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE said)
     execute_process(COMMAND sha256sum --check --quiet SHA256SUMS WORKING_DIRECTORY ${tested} RESULT_VARIABLE damaged)
-    if(NOT status EQUAL 2 OR damaged OR NOT EXISTS ${unsigned}/halvorn.json)
+    if(NOT status EQUAL 2 OR damaged OR NOT EXISTS ${unsigned}/halvorn.json OR NOT EXISTS ${first}/README.md
+       OR EXISTS ${WORK}/new)
         message(FATAL_ERROR "publish to ${out} as ${identifier} ${secret}: exited with ${status}, said ${said}")
     endif()
 endforeach()
 
 file(READ ${WORK}/genuine.pem certificate)
 file(READ ${WORK}/genuine-key.pem key)
-set(signing_secrets env "CODE_SIGNING_CERTIFICATE=${certificate}" "CODE_SIGNING_KEY=${key}")
+set(signing_secrets env "CODE_SIGNING_CERTIFICATE=${certificate}" "CODE_SIGNING_KEY=${key}"
+    "TIMESTAMP_URL=$ENV{HALVORN_TEST_TSA}tsa")
 run(${signing_secrets} ${first}/scripts/publish ${tested} ${downloads} ${url_base} Example.Halvorn)
 foreach(program halvorn.exe halvorn-x64.exe)
-    run(osslsigncode verify -CAfile ${WORK}/genuine.pem -in ${downloads}/${program})
+    run(osslsigncode verify -CAfile ${WORK}/genuine.pem -TSA-CAfile ${WORK}/tsa-root.pem -in ${downloads}/${program})
 endforeach()
 run(${CHECK} ${downloads}/halvorn.exe x86 ${CHECK_ARGUMENTS})
 run(${CHECK} ${downloads}/halvorn-x64.exe x64 ${CHECK_ARGUMENTS})

@@ -1,10 +1,13 @@
-# What verify-release says of each download and of copies tampered with as an attacker
-# would, or given room for data that nobody signed: only the genuine files name the
-# genuine certificate, and a timestamp counts only from an authority that chains to a
-# trusted root. What it cannot check is one line and exit status 2, never a traceback.
+# What verify-release says of each download and of copies made as an attacker would, with
+# throwaway certificates and a timestamp authority of the tests' own (tsa.py): only what
+# signing makes from a signer's own parts is accepted, whoever the signer, and a
+# timestamp only from an authority that chains to a trusted root; one forgery of each
+# kind names the first field that is not what signing makes. Every file gets its
+# verdict, an unreadable zip too. What it cannot check is one line and exit status 2,
+# never a traceback.
 include(${CMAKE_CURRENT_LIST_DIR}/Common.cmake)
 
-foreach(signer genuine other)
+foreach(signer genuine other ca-signer)
     execute_process(COMMAND openssl x509 -in ${WORK}/${signer}.pem -noout -fingerprint -sha256
                     OUTPUT_VARIABLE fingerprint COMMAND_ERROR_IS_FATAL ANY)
     string(REGEX REPLACE ".*=([0-9A-F:]+).*" "\\1" ${signer}_fingerprint "${fingerprint}")
@@ -14,54 +17,57 @@ set(files ${WORK}/verdicts)
 file(REMOVE_RECURSE ${files})
 file(COPY ${downloads}/ DESTINATION ${files})
 set(mine "${files}/halvorn.exe")
-set(sign osslsigncode sign -certs ${WORK}/other.pem -key ${WORK}/other-key.pem -h sha256)
-run(${sign} -in ${unsigned}/halvorn.exe -out ${files}/forged.exe)
-run(${sign} -nest -in ${mine} -out ${files}/nested.exe)
-run(osslsigncode sign -certs ${WORK}/genuine.pem -key ${WORK}/genuine-key.pem -h sha256 -ac ${WORK}/other.pem
-    -in ${unsigned}/halvorn.exe -out ${files}/extra-certificate.exe)
+set(sign osslsigncode sign -h sha256 -in ${unsigned}/halvorn.exe)
+run(${sign} -certs ${WORK}/other.pem -key ${WORK}/other-key.pem -out ${files}/forged.exe)
+file(READ ${WORK}/ca-signer.pem ca_signer)
+file(READ ${WORK}/ca.pem ca)
+file(WRITE ${WORK}/ca-chain.pem "${ca_signer}${ca}")
+run(${sign} -certs ${WORK}/ca-chain.pem -key ${WORK}/ca-signer-key.pem -out ${files}/ca-signed.exe)
+run(${sign} -certs ${WORK}/genuine.pem -key ${WORK}/genuine-key.pem -ac ${WORK}/other.pem -out ${files}/extra-certificate.exe)
+run(${sign} -certs ${WORK}/genuine.pem -key ${WORK}/genuine-key.pem -ts $ENV{HALVORN_TEST_TSA}evil-tsa
+    -out ${files}/evil-timestamp.exe)
+run(osslsigncode sign -certs ${WORK}/other.pem -key ${WORK}/other-key.pem -h sha256 -nest -in ${mine} -out ${files}/nested.exe)
 run(osslsigncode add -addUnauthenticatedBlob -in ${mine} -out ${files}/blob.exe)
-foreach(kind signature stuffed checksum code)
-    run(${python} ${CMAKE_CURRENT_LIST_DIR}/tamper.py ${kind} ${mine} ${files}/${kind}.exe)
+# The published programs are timestamped: a signature value to change is at the end of one that is not.
+run(${python} ${CMAKE_CURRENT_LIST_DIR}/tamper.py signature ${files}/forged.exe ${files}/signature.exe)
+foreach(kind stuffed checksum code field token md5)
+    run(${python} ${CMAKE_CURRENT_LIST_DIR}/tamper.py ${kind} ${mine} ${files}/${kind}.exe ${WORK}/genuine-key.pem)
 endforeach()
-run(${python} ${CMAKE_CURRENT_LIST_DIR}/tamper.py zip:${files}/stuffed.exe ${files}/${zip}
-    ${files}/stuffed.zip)
-run(${python} ${CMAKE_CURRENT_LIST_DIR}/tamper.py code ${files}/${zip} ${files}/bad-crc.zip)
+run(${python} ${CMAKE_CURRENT_LIST_DIR}/tamper.py zip:${files}/stuffed.exe ${files}/${zip} ${files}/stuffed.zip)
+foreach(kind method encrypted deflate)
+    run(${python} ${CMAKE_CURRENT_LIST_DIR}/tamper.py ${kind} ${files}/${zip} ${files}/${kind}.zip)
+endforeach()
 execute_process(COMMAND git -C ${first} rev-parse HEAD OUTPUT_VARIABLE commit OUTPUT_STRIP_TRAILING_WHITESPACE)
 set(of "of Halvorn ${VERSION} at commit ${commit}")
-set(untrusted "subject \"Common Name: Halvorn Test Signer\", which does not chain to a root this machine trusts")
-set(genuine "signed with certificate SHA-256 ${genuine_fingerprint}, ${untrusted}")
+set(untrusted "which does not chain to a root this machine trusts")
+set(genuine "signed with certificate SHA-256 ${genuine_fingerprint}, ${untrusted}, timestamped [-0-9]+ [:0-9]+ UTC by \"Common Name: tsa\"")
+set(subject "subject \"Common Name: Halvorn Test Signer\"")
 set(differs "differs from the release ${of}")
 set(not_attached "it is not one of the rebuilt programs with one signature attached as signing attaches it")
-# osslsigncode timestamps as its own authority, without a network, only in versions after
-# Debian 12's 2.5.
-execute_process(COMMAND osslsigncode --help OUTPUT_VARIABLE help ERROR_VARIABLE help)
-set(timestamps "")
-if(help MATCHES "-TSA-certs")
-    run(osslsigncode add -TSA-certs ${WORK}/evil-tsa.pem -TSA-key ${WORK}/evil-tsa-key.pem -in ${mine}
-        -out ${files}/evil-timestamp.exe)
-    run(osslsigncode add -TSA-certs ${WORK}/tsa-chain.pem -TSA-key ${WORK}/tsa-key.pem -in ${mine}
-        -out ${files}/timestamped.exe)
-    set(timestamps
-        "timestamped.exe: identical apart from its signature: halvorn.exe ${of}, ${genuine}, timestamped [-0-9]+ [:0-9]+ UTC by \"Common Name: tsa\""
-        "evil-timestamp.exe: ${differs}: its timestamp does not verify, or its TSA does not chain to a trusted root")
-else()
-    message(STATUS "this osslsigncode cannot timestamp without a network: the timestamp cases are left out")
-endif()
+set(not_made "its signature is not what signing makes, from SignedData")
+set(unreadable "it cannot be read as a zip \\([^\n]*\\)")
 set(verdicts
-    "halvorn.exe: identical apart from its signature: halvorn.exe ${of}, ${genuine}"
-    "halvorn-x64.exe: identical apart from its signature: halvorn-x64.exe ${of}, ${genuine}"
-    "${zip}: identical apart from its signature: ${zip} ${of}, ${genuine}"
-    "forged.exe: identical apart from its signature: halvorn.exe ${of}, signed with certificate SHA-256 ${other_fingerprint}, ${untrusted}"
-    ${timestamps}
-    "nested.exe: ${differs}: it carries a second, nested signature"
-    "extra-certificate.exe: ${differs}: its signature carries a certificate outside the signer's chain"
-    "blob.exe: ${differs}: its signature carries unsigned data besides at most one timestamp"
-    "signature.exe: ${differs}: its signature does not verify \\(osslsigncode verify\\)"
+    "halvorn.exe: identical apart from its signature: halvorn.exe ${of}, ${genuine}, ${subject}"
+    "halvorn-x64.exe: identical apart from its signature: halvorn-x64.exe ${of}, ${genuine}, ${subject}"
+    "${zip}: identical apart from its signature: ${zip} ${of}, ${genuine}, ${subject}"
+    "forged.exe: identical apart from its signature: halvorn.exe ${of}, signed with certificate SHA-256 ${other_fingerprint}, ${untrusted}, ${subject}"
+    "ca-signed.exe: identical apart from its signature: halvorn.exe ${of}, signed with certificate SHA-256 ${ca-signer_fingerprint}, ${untrusted}, subject \"Common Name: ca-signer\""
+    "evil-timestamp.exe: ${differs}: its timestamp does not verify, or its TSA does not chain to a trusted root"
+    "token.exe: ${differs}: ${not_made}.signer_infos\\[0\\].unsigned_attrs\\[0\\].values\\[0\\].content.signer_infos\\[0\\].unsigned_attrs on"
+    "field.exe: ${differs}: ${not_made}.digest_algorithms\\[1\\] on"
+    "md5.exe: ${differs}: ${not_made}.encap_content_info.content.message_digest.digest_algorithm.algorithm on"
+    "nested.exe: ${differs}: ${not_made}.signer_infos\\[0\\].unsigned_attrs\\[0\\].type on"
+    "extra-certificate.exe: ${differs}: ${not_made}.certificates\\[[01]\\] on"
+    "blob.exe: ${differs}: ${not_made}.signer_infos\\[0\\].unsigned_attrs\\[0\\].type on"
+    "signature.exe: ${differs}: its signature value does not verify with the signer's key"
     "stuffed.exe: ${differs}: ${not_attached}"
     "checksum.exe: ${differs}: ${not_attached}"
     "code.exe: ${differs}: ${not_attached}"
     "stuffed.zip: ${differs}: its halvorn.exe differs: ${not_attached}"
-    "bad-crc.zip: ${differs}: it cannot be read as a zip \\([^\n]*\\)")
+    "method.zip: ${differs}: ${unreadable}"
+    "encrypted.zip: ${differs}: ${unreadable}"
+    "deflate.zip: ${differs}: ${unreadable}"
+    "halvorn.exe: identical apart from its signature: halvorn.exe ${of}, ${genuine}, ${subject}")
 set(checked "")
 foreach(verdict IN LISTS verdicts)
     string(REGEX REPLACE ":.*" "" file "${verdict}")
@@ -74,14 +80,24 @@ if(NOT said MATCHES "${expected}" OR NOT status EQUAL 1)
     message(FATAL_ERROR "verify-release exited with ${status} and said:\n${said}instead of:\n${expected}")
 endif()
 
-# What it cannot check: a commit this clone lacks, a BUILDINFO that is not UTF-8, a
-# BUILDINFO with no file to check, and one saved under another name, as if a download.
+# What it cannot check: a commit this clone lacks, a commit whose release does not build
+# (the build's own error shows), a BUILDINFO that is not UTF-8, a BUILDINFO with no file
+# to check, one saved under another name, as if a download, and a --ca-file without
+# certificates.
+file(REMOVE_RECURSE ${WORK}/broken)
+run(git -C ${first} worktree add --quiet -b broken ${WORK}/broken)
+file(APPEND ${WORK}/broken/CMakeLists.txt "message(FATAL_ERROR \"broken on purpose\")\n")
+run(git -C ${WORK}/broken -c user.name=Halvorn -c user.email=halvorn@invalid commit --quiet -am broken)
+execute_process(COMMAND git -C ${WORK}/broken rev-parse HEAD OUTPUT_VARIABLE broken OUTPUT_STRIP_TRAILING_WHITESPACE)
+run(git -C ${first} worktree remove --force ${WORK}/broken)
+file(WRITE ${WORK}/broken-build/BUILDINFO "Source: halvorn\nVersion: ${VERSION}\nCommit: ${broken}\n")
 string(ASCII 255 not_utf8)
 file(COPY_FILE ${files}/BUILDINFO ${WORK}/BUILDINFO.txt)
 file(WRITE ${WORK}/unknown/BUILDINFO "Source: halvorn\nVersion: ${VERSION}\nCommit: 0123456789abcdef0123456789abcdef01234567\n")
 file(WRITE ${WORK}/not-utf-8/BUILDINFO "Source: halvorn ${not_utf8}\n")
-foreach(case "${mine};${WORK}/unknown/BUILDINFO;no commit" "${mine};${WORK}/not-utf-8/BUILDINFO;not UTF-8"
-             "${files}/BUILDINFO;no file to check" "${mine};${WORK}/BUILDINFO.txt;give it with --buildinfo")
+foreach(case "${mine};${WORK}/unknown/BUILDINFO;no commit" "${mine};${WORK}/broken-build/BUILDINFO;broken on purpose"
+             "${mine};${WORK}/not-utf-8/BUILDINFO;not UTF-8" "${files}/BUILDINFO;no file to check"
+             "${mine};${WORK}/BUILDINFO.txt;give it with --buildinfo" "${mine};--ca-file;${first}/LICENSE;no PEM certificates")
     list(POP_BACK case saying)
     execute_process(COMMAND ${first}/scripts/verify-release ${case} RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE said)
     if(NOT status EQUAL 2 OR said MATCHES "Traceback" OR NOT said MATCHES "${saying}")
