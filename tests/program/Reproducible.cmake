@@ -5,7 +5,8 @@
 #   cmake -DSOURCE=... "-DCONFIGURE=-G;GENERATOR;-D...;..." -DPROGRAM=... -DWORK=... -P Reproducible.cmake
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK}/elsewhere)
-file(COPY ${SOURCE}/CMakeLists.txt ${SOURCE}/cmake ${SOURCE}/message ${SOURCE}/entry DESTINATION ${WORK}/elsewhere)
+file(COPY ${SOURCE}/CMakeLists.txt ${SOURCE}/LICENSE ${SOURCE}/cmake ${SOURCE}/message ${SOURCE}/entry ${SOURCE}/docs
+     DESTINATION ${WORK}/elsewhere)
 
 execute_process(
     COMMAND ${CMAKE_COMMAND} -S ${WORK}/elsewhere -B ${WORK}/build -DBUILD_TESTING=OFF ${CONFIGURE}

@@ -154,7 +154,9 @@ def main(program, architecture, version, xp_imports, max_bytes, objdump):
         check(resource.id == 1, "manifest is resource 1, the one the loader reads for a program")
         data = resource.directory.entries[0].data.struct
         manifest = pe.get_data(data.OffsetToData, data.Size)
-    check_manifest(check, manifest, f"{version}.0", MANIFEST_ARCHITECTURES[architecture])
+    # Windows' numeric versions hold the three numbers; the strings, the pre-release label too.
+    numeric = re.match(r"[0-9]+\.[0-9]+\.[0-9]+", version).group()
+    check_manifest(check, manifest, f"{numeric}.0", MANIFEST_ARCHITECTURES[architecture])
 
     strings = {}
     for info in getattr(pe, "FileInfo", []):
@@ -169,7 +171,7 @@ def main(program, architecture, version, xp_imports, max_bytes, objdump):
     if hasattr(pe, "VS_FIXEDFILEINFO"):
         fixed = pe.VS_FIXEDFILEINFO[0]
         numbers = [fixed.FileVersionMS >> 16, fixed.FileVersionMS & 0xFFFF, fixed.FileVersionLS >> 16]
-    check(".".join(map(str, numbers)) == version, f"fixed file version is {version}")
+    check(".".join(map(str, numbers)) == numeric, f"fixed file version is {numeric}")
 
     if failures:
         print(f"{len(failures)} check(s) failed")
