@@ -3,7 +3,8 @@
 # programs signed, as a user downloads them, which verify and still pass the file check.
 # Refused before anything is removed or written: OUT that is TESTED, the checkout or a
 # folder that holds it, one signing secret without the other, an identifier that winget
-# refuses, and signed programs that are not the tested ones.
+# refuses, a tag that is not v and the version, and signed programs that are not the
+# tested ones.
 include(${CMAKE_CURRENT_LIST_DIR}/Common.cmake)
 
 file(REMOVE_RECURSE ${tested} ${unsigned} ${downloads})
@@ -13,13 +14,16 @@ foreach(file ${zip} halvorn.exe halvorn-x64.exe SHA256SUMS BUILDINFO)
     run(${CMAKE_COMMAND} -E compare_files ${tested}/${file} ${unsigned}/${file})
 endforeach()
 
+string(REPLACE "v${VERSION}" "v9.9.9" other_tag ${url_base})
 foreach(refusal "${tested};Example.Halvorn;CODE_SIGNING_KEY=" "${first};Example.Halvorn;CODE_SIGNING_KEY="
                 "${WORK};Example.Halvorn;CODE_SIGNING_KEY=" "${WORK}/new;Example.Halvorn;CODE_SIGNING_KEY=key"
-                "${WORK}/new;Halvorn;CODE_SIGNING_KEY=")
+                "${WORK}/new;Halvorn;CODE_SIGNING_KEY=" "${WORK}/new;Example.Halvorn;CODE_SIGNING_KEY=;${other_tag}")
     list(GET refusal 0 out)
     list(GET refusal 1 identifier)
     list(GET refusal 2 secret)
-    execute_process(COMMAND env ${secret} ${first}/scripts/publish ${tested} ${out} ${url_base} ${identifier}
+    list(APPEND refusal ${url_base})
+    list(GET refusal 3 base)
+    execute_process(COMMAND env ${secret} ${first}/scripts/publish ${tested} ${out} ${base} ${identifier}
                     RESULT_VARIABLE status OUTPUT_QUIET ERROR_VARIABLE said)
     execute_process(COMMAND sha256sum --check --quiet SHA256SUMS WORKING_DIRECTORY ${tested} RESULT_VARIABLE damaged)
     if(NOT status EQUAL 2 OR damaged OR NOT EXISTS ${unsigned}/halvorn.json OR NOT EXISTS ${first}/README.md
