@@ -56,6 +56,20 @@ std::string WindowsVersion() {
 // GDI+'s PNG encoder, as its documentation lists it.
 const CLSID PngEncoder = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
 
+bool SavePng(HBITMAP bitmap, const std::wstring& path) {
+    Gdiplus::GdiplusStartupInput input;
+    ULONG_PTR token = 0;
+    if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok)
+        return false;
+    Gdiplus::GpBitmap* image = nullptr;
+    const bool saved = Gdiplus::DllExports::GdipCreateBitmapFromHBITMAP(bitmap, nullptr, &image) == Gdiplus::Ok &&
+                       Gdiplus::DllExports::GdipSaveImageToFile(image, path.c_str(), &PngEncoder, nullptr) == Gdiplus::Ok;
+    if (image)
+        Gdiplus::DllExports::GdipDisposeImage(image);
+    Gdiplus::GdiplusShutdown(token);
+    return saved;
+}
+
 bool SaveScreen(const std::wstring& path) {
     const int width = GetSystemMetrics(SM_CXSCREEN);
     const int height = GetSystemMetrics(SM_CYSCREEN);
@@ -63,31 +77,18 @@ bool SaveScreen(const std::wstring& path) {
     HDC copy = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
     HGDIOBJ previous = SelectObject(copy, bitmap);
-    bool saved = BitBlt(copy, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    const bool copied = BitBlt(copy, 0, 0, width, height, screen, 0, 0, SRCCOPY);
     SelectObject(copy, previous);
     DeleteDC(copy);
     ReleaseDC(nullptr, screen);
-
-    Gdiplus::GdiplusStartupInput input;
-    ULONG_PTR token = 0;
-    saved = saved && Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok;
-    if (saved) {
-        Gdiplus::GpBitmap* image = nullptr;
-        saved = Gdiplus::DllExports::GdipCreateBitmapFromHBITMAP(bitmap, nullptr, &image) == Gdiplus::Ok &&
-                Gdiplus::DllExports::GdipSaveImageToFile(image, path.c_str(), &PngEncoder, nullptr) == Gdiplus::Ok;
-        if (image)
-            Gdiplus::DllExports::GdipDisposeImage(image);
-        Gdiplus::GdiplusShutdown(token);
-    }
+    const bool saved = copied && SavePng(bitmap, path);
     DeleteObject(bitmap);
     return saved;
 }
 
-}  // namespace
-
-void KeepScreen(const std::string& testCase) {
-    if (ScreenshotFolder.empty())
-        return;
+// ScreenshotFolder\NAME, NAME the test case's, made fit for a file name; the folder is
+// made if it is missing.
+std::wstring PathFor(const std::string& testCase) {
     std::wstring name;
     for (char c : testCase)
         name += std::string("\\/:*?\"<>|").find(c) == std::string::npos ? static_cast<wchar_t>(c) : L'_';
@@ -95,13 +96,29 @@ void KeepScreen(const std::string& testCase) {
     wchar_t folder[MAX_PATH] = {};
     GetFullPathNameW(ScreenshotFolder.c_str(), MAX_PATH, folder, nullptr);
     SHCreateDirectoryExW(nullptr, folder, nullptr);
-    const std::wstring path = folder + (L"\\" + name);
+    return folder + (L"\\" + name);
+}
+
+}  // namespace
+
+void KeepScreen(const std::string& testCase) {
+    if (ScreenshotFolder.empty())
+        return;
+    const std::wstring path = PathFor(testCase);
     if (!SaveScreen(path + L".png"))
         std::fprintf(stderr, "cannot save a picture of the screen as %s.png\n", Utf8(path).c_str());
     if (FILE* description = _wfopen((path + L".txt").c_str(), L"wb")) {
         std::fputs(DescribeDesktop().c_str(), description);
         std::fclose(description);
     }
+}
+
+void KeepPicture(const std::string& testCase, const std::wstring& what, HBITMAP picture) {
+    if (ScreenshotFolder.empty())
+        return;
+    const std::wstring path = PathFor(testCase) + L", " + what + L".png";
+    if (!SavePng(picture, path))
+        std::fprintf(stderr, "cannot save a picture as %s\n", Utf8(path).c_str());
 }
 
 std::string DescribeDesktop() {
@@ -114,6 +131,12 @@ std::string DescribeDesktop() {
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     DWORD lockTimeout = 0;
     SystemParametersInfoW(SPI_GETFOREGROUNDLOCKTIMEOUT, 0, &lockTimeout, 0);
+    // The foreground lock counts from the last input of the session, injected input too.
+    LASTINPUTINFO lastInput{};
+    lastInput.cbSize = sizeof lastInput;
+    const std::string sinceInput = GetLastInputInfo(&lastInput)
+                                       ? std::to_string(GetTickCount() - lastInput.dwTime) + " ms ago"
+                                       : "unknown (error " + std::to_string(GetLastError()) + ")";
 
     std::string foreground = "none";
     if (HWND window = GetForegroundWindow()) {
@@ -134,6 +157,7 @@ std::string DescribeDesktop() {
            "Work area: " + std::to_string(work.left) + "," + std::to_string(work.top) + " to " +
            std::to_string(work.right) + "," + std::to_string(work.bottom) + "\n" +
            "Foreground window: " + foreground + "\n" +
+           "Last input: " + sinceInput + "\n" +
            "Foreground lock timeout: " + std::to_string(lockTimeout) + " ms\n";
 }
 
@@ -151,12 +175,13 @@ bool SetForegroundLockTimeoutToZero(DWORD& error) {
     return set && ForegroundLockTimeout() == 0;
 }
 
-// One key press that no program reads: 0xE8 is unassigned among the virtual-key codes.
-void PressAKeyNobodyReads() {
+// ALT pressed and released, as a user would: sent with SendInput, it goes through the
+// same input queue as the keyboard's.
+void PressAlt() {
     INPUT keys[2] = {};
     for (INPUT& key : keys) {
         key.type = INPUT_KEYBOARD;
-        key.ki.wVk = 0xE8;
+        key.ki.wVk = VK_MENU;
     }
     keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
     SendInput(2, keys, sizeof(INPUT));
@@ -169,15 +194,14 @@ void PressAKeyNobodyReads() {
 // that time-out, and the tests' own clicks and keys are input: with the default of
 // 200,000 ms, every box after the first would stay behind the console that started the
 // tests. With the time-out at 0 it has always expired, as on a desktop where nobody has
-// typed for a while; each box still asks for the foreground itself, and may be refused
-// for any other reason. The value lasts until logoff.
+// typed for a while. The value lasts until logoff.
 // SystemParametersInfo documents for this setting: "The calling thread must be able to
 // change the foreground window, otherwise the call fails." On a hosted runner this
-// process is not in front, nor started by the process that is; but another of the
-// conditions is "the calling process received the last input event", and injecting one
-// input event of its own with SendInput is the established way to meet it. So the
-// setting is tried first as it is, then once after such a key press, before the tests
-// send any input of their own.
+// process is not in front, nor started by the process that is. LockSetForegroundWindow's
+// documentation names the way back: "The system automatically enables calls to
+// SetForegroundWindow if the user presses the ALT key or takes some action that causes
+// the system itself to change the foreground window". So the setting is tried as it is,
+// then once after ALT is pressed and released, before the tests send input of their own.
 bool UnlockForeground() {
     std::printf("Foreground lock timeout before: %lu ms\n", ForegroundLockTimeout());
     DWORD refused = 0, refusedAgain = 0;
@@ -185,15 +209,14 @@ bool UnlockForeground() {
         std::printf("Foreground lock timeout after: 0 ms, set as it was\n");
         return true;
     }
-    PressAKeyNobodyReads();
+    PressAlt();
     if (SetForegroundLockTimeoutToZero(refusedAgain)) {
-        std::printf("Foreground lock timeout after: 0 ms, set after one injected key press (at first: error %lu)\n",
-                    refused);
+        std::printf("Foreground lock timeout after: 0 ms, set after ALT was pressed (at first: error %lu)\n", refused);
         return true;
     }
     std::fprintf(stderr,
                  "Windows kept the foreground lock timeout at %lu ms: setting it failed with error %lu, and again "
-                 "with error %lu after one injected key press\n",
+                 "with error %lu after ALT was pressed\n",
                  ForegroundLockTimeout(), refused, refusedAgain);
     return false;
 }

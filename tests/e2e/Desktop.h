@@ -3,6 +3,8 @@
 // and uploads.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 // One line per fact: Windows' version and build (and Wine's, under Wine), the session,
@@ -22,3 +24,6 @@ extern std::wstring ScreenshotFolder;
 // Keeps the screen as it is now, and the description, in ScreenshotFolder, named after
 // the test case.
 void KeepScreen(const std::string& testCase);
+
+// Keeps a picture in ScreenshotFolder as "CASE, WHAT.png".
+void KeepPicture(const std::string& testCase, const std::wstring& what, HBITMAP picture);

@@ -60,8 +60,9 @@ DWORD Dismiss(Box& box, Dismissal how);
 bool IsOnScreen(HWND window);
 
 // Whether the icon control shows the platform's stock icon `id` (IDI_...), pixel for
-// pixel; with `settle`, read again within a bound until it does. An icon off the screen
-// fails the calling case.
+// pixel; with `settle`, read again within a bound until it does, and where it never
+// does, the icon drawn and the region compared are kept beside the screen's picture
+// (--screenshots=DIR). An icon off the screen fails the calling case.
 bool ShowsStockIcon(HWND icon, LPCWSTR id, bool settle = true);
 
 // The title the platform gives a box that has none, read from a box of our own.
