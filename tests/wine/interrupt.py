@@ -1,6 +1,7 @@
 """Ctrl+C at any moment of `wine-session start`, as a terminal sends it (SIGINT to the
 foreground process group), ends it within seconds with a non-zero status and leaves no
-process of its prefix; an interrupted prefix is made anew, and the next start works.
+process of its prefix; an interrupted prefix is made anew, and the next start works. A
+start while that session runs is refused in one line, with nothing from the log.
 
     interrupt.py SESSION PREFIX WINE SETUP...
 
@@ -77,6 +78,9 @@ def interrupt(point, reached):
         subprocess.run(["kill", "-KILL", *(line.split()[0] for line in left)])
     if start() != 0:
         failures.append(f"the start after one interrupted {point} failed")
+    refused = subprocess.run([session, "start", prefix, wine, "640x480", *setup], capture_output=True, text=True)
+    if refused.returncode == 0 or len(refused.stderr.splitlines()) != 1:
+        failures.append(f"a start while the session ran exited with {refused.returncode} and said:\n{refused.stderr}")
     stop()
 
 
