@@ -32,13 +32,14 @@ foreach(refusal "${tested};Example.Halvorn;CODE_SIGNING_KEY=" "${first};Example.
     endif()
 endforeach()
 
-file(READ ${WORK}/genuine.pem certificate)
+file(READ ${WORK}/genuine-chain.pem certificate)
 file(READ ${WORK}/genuine-key.pem key)
 set(signing_secrets env "CODE_SIGNING_CERTIFICATE=${certificate}" "CODE_SIGNING_KEY=${key}"
     "TIMESTAMP_URL=$ENV{HALVORN_TEST_TSA}tsa")
 run(${signing_secrets} ${first}/scripts/publish ${tested} ${downloads} ${url_base} Example.Halvorn)
 foreach(program halvorn.exe halvorn-x64.exe)
-    run(osslsigncode verify -CAfile ${WORK}/genuine.pem -TSA-CAfile ${WORK}/tsa-root.pem -in ${downloads}/${program})
+    run(osslsigncode verify -CAfile ${WORK}/root.pem -CRLfile ${WORK}/crls.pem -TSA-CAfile ${WORK}/tsa-root.pem
+        -TSA-CRLfile ${WORK}/tsa-crls.pem -in ${downloads}/${program})
 endforeach()
 run(${CHECK} ${downloads}/halvorn.exe x86 ${CHECK_ARGUMENTS})
 run(${CHECK} ${downloads}/halvorn-x64.exe x64 ${CHECK_ARGUMENTS})

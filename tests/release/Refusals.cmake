@@ -14,36 +14,57 @@ endforeach()
 run(git -C ${first} init --quiet)
 run(git -C ${first} add --all)
 run(git -C ${first} -c user.name=Halvorn -c user.email=halvorn@invalid commit --quiet -m release)
+run(git -C ${first} tag v${VERSION})
 
-# Two signers of one name; a signer issued by a CA of its own, which nobody trusts; a
-# timestamp authority under a root of our own (which verify-release is given with
-# --ca-file), and a self-signed one named with the words osslsigncode prints of a
-# timestamp that verifies.
-foreach(signer genuine other ca tsa-root evil-tsa)
-    set(subject "/CN=Halvorn Test Signer")
-    set(usage extendedKeyUsage=codeSigning)
-    if(signer STREQUAL "ca")
-        set(subject "/CN=Halvorn Test CA")
-        set(usage basicConstraints=critical,CA:TRUE)
-    elseif(signer MATCHES "tsa")
-        set(subject "/CN=${signer}")
-        set(usage extendedKeyUsage=critical,timeStamping)
+# Throwaway certificates, shaped as CAs issue them: the genuine signer and the timestamp
+# authority, each under an intermediate with its CRL distribution point and its issuer's
+# address (AIA), below a root of ours that verify-release is given with --ca-file; a
+# self-signed signer of the genuine one's name; a signer under a CA that nobody trusts;
+# and a self-signed authority named with the words osslsigncode prints of a timestamp
+# that verifies. Each: its name, subject, issuer (none: itself) and extensions.
+set(ca "basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign")
+set(end "basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature")
+foreach(certificate "root;/O=Halvorn Test/CN=Code Signing Root;;${ca}"
+        "intermediate;/O=Halvorn Test/CN=Code Signing CA;root;${ca}\nextendedKeyUsage=codeSigning"
+        "genuine;/CN=Halvorn Test Signer;intermediate;${end}\nextendedKeyUsage=codeSigning"
+        "tsa-root;/O=Halvorn Test/CN=Time Stamping Root;;${ca}"
+        "tsa-intermediate;/O=Halvorn Test/CN=Time Stamping CA;tsa-root;${ca}\nextendedKeyUsage=timeStamping"
+        "tsa;/CN=tsa;tsa-intermediate;${end}\nextendedKeyUsage=critical,timeStamping"
+        "other;/CN=Halvorn Test Signer;;extendedKeyUsage=codeSigning" "ca;/CN=Halvorn Test CA;;${ca}"
+        "ca-signer;/CN=ca-signer;ca;extendedKeyUsage=codeSigning"
+        "evil-tsa;/CN=Timestamp Server Signature verification: ok;;extendedKeyUsage=critical,timeStamping")
+    list(GET certificate 0 name)
+    list(GET certificate 1 subject)
+    list(GET certificate 2 issuer)
+    list(GET certificate 3 extensions)
+    set(signed_by -signkey ${WORK}/${name}-key.pem)
+    if(issuer)
+        set(signed_by -CA ${WORK}/${issuer}.pem -CAkey ${WORK}/${issuer}-key.pem)
+        string(APPEND extensions "\ncrlDistributionPoints=URI:http://crl.example.invalid/${issuer}.crl\n"
+               "authorityInfoAccess=caIssuers;URI:http://crt.example.invalid/${issuer}.crt,OCSP;URI:http://ocsp.example.invalid")
+        file(COPY_FILE ${WORK}/${issuer}.pem ${WORK}/${name}-issuers.pem)
     endif()
-    if(signer STREQUAL "evil-tsa")
-        set(subject "/CN=Timestamp Server Signature verification: ok")
-    endif()
-    run(openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj ${subject}
-        -addext ${usage} -keyout ${WORK}/${signer}-key.pem -out ${WORK}/${signer}.pem)
+    file(WRITE ${WORK}/${name}.ext "${extensions}\nsubjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n")
+    run(openssl req -newkey rsa:2048 -nodes -subj ${subject} -keyout ${WORK}/${name}-key.pem -out ${WORK}/${name}.csr)
+    run(openssl x509 -req -in ${WORK}/${name}.csr ${signed_by} -days 2 -extfile ${WORK}/${name}.ext -out ${WORK}/${name}.pem)
 endforeach()
-foreach(issued "tsa;tsa-root;critical,timeStamping" "ca-signer;ca;codeSigning")
-    list(GET issued 0 name)
-    list(GET issued 1 issuer)
-    list(GET issued 2 usage)
-    run(openssl req -newkey rsa:2048 -nodes -subj /CN=${name} -keyout ${WORK}/${name}-key.pem -out ${WORK}/${name}.csr)
-    file(WRITE ${WORK}/${name}.ext "extendedKeyUsage=${usage}\n")
-    run(openssl x509 -req -in ${WORK}/${name}.csr -CA ${WORK}/${issuer}.pem -CAkey ${WORK}/${issuer}-key.pem -days 2
-        -extfile ${WORK}/${name}.ext -out ${WORK}/${name}.pem)
-    file(COPY_FILE ${WORK}/${issuer}.pem ${WORK}/${name}-issuers.pem)
+# The CAs' revocation lists, empty, at the addresses their certificates name.
+file(WRITE ${WORK}/ca.cnf "[ca]\ndefault_ca = test\n[test]\ndatabase = ${WORK}/index.txt\n"
+     "crlnumber = ${WORK}/crlnumber\ndefault_md = sha256\ndefault_crl_days = 2\n")
+foreach(ca root intermediate tsa-root tsa-intermediate)
+    file(WRITE ${WORK}/index.txt "")
+    file(WRITE ${WORK}/crlnumber "01\n")
+    run(openssl ca -gencrl -config ${WORK}/ca.cnf -cert ${WORK}/${ca}.pem -keyfile ${WORK}/${ca}-key.pem -out ${WORK}/${ca}.crl)
+endforeach()
+# What a signer gives: its certificate and its intermediate; what a user trusts: the roots.
+foreach(file "genuine-chain.pem;genuine.pem;intermediate.pem" "roots.pem;root.pem;tsa-root.pem"
+        "crls.pem;root.crl;intermediate.crl" "tsa-crls.pem;tsa-root.crl;tsa-intermediate.crl")
+    list(POP_FRONT file chain)
+    file(WRITE ${WORK}/${chain} "")
+    foreach(part IN LISTS file)
+        file(READ ${WORK}/${part} pem)
+        file(APPEND ${WORK}/${chain} "${pem}")
+    endforeach()
 endforeach()
 
 file(MAKE_DIRECTORY ${first}/dist)

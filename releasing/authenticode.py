@@ -5,7 +5,7 @@ its signature digests. Read and written with asn1crypto, the file with pefile.
 Loading this module teaches asn1crypto's cms the OIDs of Authenticode's content and of
 its signed attributes, so that they read as the classes below."""
 import pefile
-from asn1crypto import algos, cms, core, tsp  # noqa: F401 (tsp: so that cms reads a timestamp's TSTInfo)
+from asn1crypto import algos, cms, core
 
 SPC_INDIRECT_DATA = "1.3.6.1.4.1.311.2.1.4"
 
@@ -74,7 +74,6 @@ cms.ContentType._map[SPC_INDIRECT_DATA] = "spc_indirect_data"
 cms.CMSAttributeType._map.update({"1.3.6.1.4.1.311.2.1.12": "spc_sp_opus_info",
                                   "1.3.6.1.4.1.311.2.1.11": "spc_statement_type"})
 cms.CMSAttribute._oid_specs.update(spc_sp_opus_info=SetOfSpcSpOpusInfo, spc_statement_type=SetOfSpcStatementType)
-
 
 
 def unsigned_part(data):

@@ -3,8 +3,8 @@ wherever: a fixed order, date and mode for every entry, and no extra fields. Pyt
 zipfile rather than cmake -E tar, which records the caller's user and group IDs and a
 DOS time in the local time zone.
 
-    release_zip.py ZIP FOLDER    puts every file under FOLDER in ZIP, by its path there,
-                                 in the order of those paths"""
+    python3 -m releasing.archive ZIP FOLDER    puts every file under FOLDER in ZIP, by
+                                               its path there, in the order of those paths"""
 import sys
 import zipfile
 from pathlib import Path

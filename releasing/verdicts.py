@@ -1,0 +1,182 @@
+"""What verify-release says of one downloaded program or zip: `identical`, `identical apart
+from its signature` with what the tools checked of that signature, or Differs and why."""
+import filecmp
+import hashlib
+import io
+import json
+import zipfile
+from typing import NamedTuple
+
+from asn1crypto import pem
+
+from . import openssl
+from .archive import write_zip
+from .authenticode import AuthenticodeSignature, unsigned_part
+from .reasons import Differs, Reason
+from .signature import at, first_difference, rebuilt_signature
+
+PROGRAMS = {"halvorn.exe": "halvorn.exe", "halvorn-x64.exe": "x64/halvorn.exe"}  # published: in the zip
+# What a signature may add to a program: room for any chain of certificates and a timestamp.
+SIGNATURE_ROOM = 1 << 20
+
+
+class Run(NamedTuple):
+    """Where a run keeps its files, and the roots it trusts."""
+    scratch: openssl.Scratch
+    trust: object  # signature.Trust
+
+
+class Words(NamedTuple):
+    """What a verdict line says of a signed program, phrase by phrase, the subject last."""
+    signer: str
+    chain: str
+    timestamp: str
+    program: str
+    subject: str
+
+    def __str__(self):
+        return ", ".join(self)
+
+
+def escaped(text):
+    """`text` with everything outside printable ASCII escaped, so that it stays on its line
+    and nothing in it reads as ours."""
+    return json.dumps(text)[1:-1]
+
+
+def quoted(text):
+    """`text` in quotes, escaped: it cannot end a quote of ours early."""
+    return json.dumps(text)
+
+
+def fingerprint(certificate):
+    digest = hashlib.sha256(certificate.dump()).hexdigest().upper()
+    return ":".join(digest[i:i + 2] for i in range(0, 64, 2))
+
+
+def program_words(opus):
+    """The program name and URL that the signer chose, which Windows shows."""
+    name, link = at(opus, "program_name"), at(opus, "more_info")
+    said = f"program name {quoted(name.native)}" if name is not None and name.native is not None else "no program name"
+    if link is not None and link.native is not None and link.name in ("url", "file"):
+        said += f" and {'URL' if link.name == 'url' else 'file'} {quoted(link.native)}"
+    return said
+
+
+def checked(run, signed):
+    """The words of a signature whose form is what signing makes, once the tools have
+    checked what the rebuild cannot: the signature value, the timestamp, the chain."""
+    scratch, trust = run
+    signer = signed.path[0]
+    if not openssl.is_signature_of(scratch, signer, signed.digest, signed.signature, signed.signed_attrs):
+        raise Differs(Reason.WRONG_SIGNATURE_VALUE)
+    timestamp, at_time = "not timestamped", None
+    if signed.token:
+        stamped = signed.token["content"]["encap_content_info"]["content"].parsed["gen_time"].native
+        # Certificates count as they were when the timestamp was made, as Windows counts them.
+        at_time = int(stamped.timestamp())
+        if not openssl.is_timestamp_of(scratch, signed.token.dump(), signed.signature, trust.roots, at_time):
+            raise Differs(Reason.UNTRUSTED_TIMESTAMP)
+        timestamp = f"timestamped {stamped:%Y-%m-%d %H:%M:%S} UTC by {quoted(signed.tsa_path[0].subject.human_friendly)}"
+    chains = signed.trusted and openssl.is_trusted_chain(scratch, signed.path, trust.roots, at_time)
+    return Words(f"signed with certificate SHA-256 {fingerprint(signer)}",
+                 f"which {'chains' if chains else 'does not chain'} to a root this machine trusts",
+                 timestamp, program_words(signed.opus), f"subject {quoted(signer.subject.human_friendly)}")
+
+
+def signature_words(run, data, signature):
+    """The words of the signature of a program that is a rebuilt one with `signature`
+    attached; Differs where the signature is not what signing makes."""
+    unsigned = unsigned_part(data)
+    der = pem.unarmor(signature)[2]
+    try:
+        ours, signed = rebuilt_signature(run.scratch, AuthenticodeSignature.load(der),
+                                         lambda digest: hashlib.new(digest, unsigned).digest(), run.trust)
+        # Both as read from their bytes, whose encodings asn1crypto then keeps: building a
+        # value marks it, and what it was built from, as changed, to be encoded again at
+        # each field compared.
+        where = first_difference(AuthenticodeSignature.load(ours.dump())["content"],
+                                 AuthenticodeSignature.load(der)["content"], "SignedData")
+    # How asn1crypto says that what it reads does not have the structure it expects.
+    except (ValueError, TypeError, KeyError, IndexError) as error:
+        raise Differs(Reason.UNREADABLE, detail=escaped(str(error).splitlines()[0])) from None
+    if where:
+        raise Differs(Reason.NOT_MADE_BY_SIGNING, field=where)
+    return checked(run, signed)
+
+
+def program_verdict(run, data, rebuilt):
+    """(verdict, name of the rebuilt program it matched, Words or None) of the program
+    `data`; Differs when it is not a rebuilt program, signed or not."""
+    if len(data) > max(map(len, rebuilt.values())) + SIGNATURE_ROOM:
+        raise Differs(Reason.PROGRAM_TOO_LARGE)
+    for name, content in rebuilt.items():
+        if data == content:
+            return "identical", name, None
+    signature = openssl.extracted_signature(run.scratch, run.scratch.write("download.exe", data))
+    if signature is None:
+        raise Differs(Reason.UNSIGNED)
+    # osslsigncode attaches a signature as signing does; only the file that results counts.
+    for name, content in rebuilt.items():
+        if openssl.with_signature_attached(run.scratch, signature, content) == data:
+            return "identical apart from its signature", name, signature_words(run, data, signature)
+    raise Differs(Reason.NOT_ATTACHED)
+
+
+def zip_contents(download, expected):
+    """The (name, content) of each entry of the zip `download`, which must hold the entries
+    that `expected` names, in that order, each read no further than its expected content
+    and, for a program, a signature's room."""
+    try:
+        with zipfile.ZipFile(download) as theirs:
+            if theirs.namelist() != [name for name, _ in expected]:
+                raise Differs(Reason.ZIP_OTHER_FILES)
+            contents = []
+            for name, content in expected:
+                room = len(content) + (SIGNATURE_ROOM if name in PROGRAMS.values() else 0)
+                with theirs.open(name) as stream:
+                    read = stream.read(room + 1)
+                if len(read) > room:
+                    raise Differs(Reason.ENTRY_TOO_LARGE, entry=name)
+                contents.append((name, read))
+            return contents
+    except Differs:
+        raise
+    # Whatever zipfile or a decompressor raises on what it reads; nothing else runs here.
+    except Exception as error:  # noqa: BLE001
+        raise Differs(Reason.ZIP_UNREADABLE, detail=escaped(str(error) or type(error).__name__)) from None
+
+
+def together(words):
+    """One program's words, from those of the programs of a zip: each phrase once where
+    they all say it, else each program's, named."""
+    return Words(*(said[0] if len(set(said)) == 1 else ", ".join(f"{phrase} in {name}" for name, phrase in zip(words, said))
+                   for said in zip(*words.values())))
+
+
+def zip_verdict(run, download, rebuilt_zip):
+    """The verdict on a zip: the rebuilt zip, or the rebuilt zip with programs signed by one
+    certificate in place of ours, zipped again the same way."""
+    if download.stat().st_size > rebuilt_zip.stat().st_size + len(PROGRAMS) * SIGNATURE_ROOM:
+        raise Differs(Reason.ZIP_TOO_LARGE)
+    if filecmp.cmp(download, rebuilt_zip, shallow=False):
+        return "identical", rebuilt_zip.name, None
+    with zipfile.ZipFile(rebuilt_zip) as ours:
+        expected = [(entry.filename, ours.read(entry)) for entry in ours.infolist()]
+    contents = zip_contents(download, expected)
+    signers = {}
+    for (name, content), (_, rebuilt) in zip(contents, expected):
+        if name in PROGRAMS.values():
+            try:
+                signers[name] = program_verdict(run, content, {name: rebuilt})[2]
+            except Differs as error:
+                raise Differs(Reason.PROGRAM_DIFFERS, entry=name, detail=error) from None
+        elif content != rebuilt:
+            raise Differs(Reason.ENTRY_DIFFERS, entry=name)
+    rezipped = io.BytesIO()
+    write_zip(rezipped, contents)
+    if download.read_bytes() != rezipped.getvalue():
+        raise Differs(Reason.ZIP_FRAME)
+    if None in signers.values() or len({words.signer for words in signers.values()}) != 1:
+        raise Differs(Reason.SIGNERS)
+    return "identical apart from its signature", rebuilt_zip.name, together(signers)
