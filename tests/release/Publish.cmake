@@ -14,10 +14,14 @@ foreach(file ${zip} halvorn.exe halvorn-x64.exe SHA256SUMS BUILDINFO)
     run(${CMAKE_COMMAND} -E compare_files ${tested}/${file} ${unsigned}/${file})
 endforeach()
 
+# Other tags: another version, and one that v and the version begin with.
 string(REPLACE "v${VERSION}" "v9.9.9" other_tag ${url_base})
+string(REGEX REPLACE "v${VERSION}/$" "" prefix_tag ${url_base})
+string(REGEX REPLACE ".$" "/" prefix_tag "${prefix_tag}v${VERSION}")
 foreach(refusal "${tested};Example.Halvorn;CODE_SIGNING_KEY=" "${first};Example.Halvorn;CODE_SIGNING_KEY="
                 "${WORK};Example.Halvorn;CODE_SIGNING_KEY=" "${WORK}/new;Example.Halvorn;CODE_SIGNING_KEY=key"
-                "${WORK}/new;Halvorn;CODE_SIGNING_KEY=" "${WORK}/new;Example.Halvorn;CODE_SIGNING_KEY=;${other_tag}")
+                "${WORK}/new;Halvorn;CODE_SIGNING_KEY=" "${WORK}/new;Example.Halvorn;CODE_SIGNING_KEY=;${other_tag}"
+                "${WORK}/new;Example.Halvorn;CODE_SIGNING_KEY=;${prefix_tag}")
     list(GET refusal 0 out)
     list(GET refusal 1 identifier)
     list(GET refusal 2 secret)
@@ -45,13 +49,15 @@ run(${CHECK} ${downloads}/halvorn.exe x86 ${CHECK_ARGUMENTS})
 run(${CHECK} ${downloads}/halvorn-x64.exe x64 ${CHECK_ARGUMENTS})
 
 set(changed ${WORK}/changed-release)
-file(REMOVE_RECURSE ${changed} ${WORK}/refused)
-file(COPY ${tested}/ DESTINATION ${changed})
-run(${python} ${CMAKE_CURRENT_LIST_DIR}/tamper.py code ${tested}/halvorn.exe ${changed}/halvorn.exe)
-execute_process(COMMAND sha256sum ${zip} halvorn.exe halvorn-x64.exe OUTPUT_FILE ${changed}/SHA256SUMS
-                WORKING_DIRECTORY ${changed} COMMAND_ERROR_IS_FATAL ANY)
-execute_process(COMMAND ${signing_secrets} ${first}/scripts/publish ${changed} ${WORK}/refused ${url_base} Example.Halvorn
-                RESULT_VARIABLE refused OUTPUT_QUIET ERROR_QUIET)
-if(NOT refused OR EXISTS ${WORK}/refused)
-    message(FATAL_ERROR "a signed program that is not the tested one was published")
-endif()
+foreach(program halvorn.exe halvorn-x64.exe)
+    file(REMOVE_RECURSE ${changed} ${WORK}/refused)
+    file(COPY ${tested}/ DESTINATION ${changed})
+    run(${python} ${CMAKE_CURRENT_LIST_DIR}/tamper.py code ${tested}/${program} ${changed}/${program})
+    execute_process(COMMAND sha256sum ${zip} halvorn.exe halvorn-x64.exe OUTPUT_FILE ${changed}/SHA256SUMS
+                    WORKING_DIRECTORY ${changed} COMMAND_ERROR_IS_FATAL ANY)
+    execute_process(COMMAND ${signing_secrets} ${first}/scripts/publish ${changed} ${WORK}/refused ${url_base}
+                            Example.Halvorn RESULT_VARIABLE refused OUTPUT_QUIET ERROR_QUIET)
+    if(NOT refused OR EXISTS ${WORK}/refused)
+        message(FATAL_ERROR "a signed ${program} that is not the tested one was published")
+    endif()
+endforeach()
