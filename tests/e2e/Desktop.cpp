@@ -99,6 +99,16 @@ std::wstring PathFor(const std::string& testCase) {
     return folder + (L"\\" + name);
 }
 
+std::string DescribeWindow(HWND window) {
+    wchar_t type[256] = {}, title[256] = {};
+    GetClassNameW(window, type, 256);
+    GetWindowTextW(window, title, 256);
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    return "class \"" + Utf8(type) + "\", title \"" + Utf8(title) + "\", process " + std::to_string(processId) + " " +
+           ImageOf(processId);
+}
+
 }  // namespace
 
 void KeepScreen(const std::string& testCase) {
@@ -107,8 +117,13 @@ void KeepScreen(const std::string& testCase) {
     const std::wstring path = PathFor(testCase);
     if (!SaveScreen(path + L".png"))
         std::fprintf(stderr, "cannot save a picture of the screen as %s.png\n", Utf8(path).c_str());
-    if (FILE* description = _wfopen((path + L".txt").c_str(), L"wb")) {
-        std::fputs(DescribeDesktop().c_str(), description);
+}
+
+void KeepDescription(const std::string& testCase, const std::string& text) {
+    if (ScreenshotFolder.empty())
+        return;
+    if (FILE* description = _wfopen((PathFor(testCase) + L".txt").c_str(), L"wb")) {
+        std::fputs(text.c_str(), description);
         std::fclose(description);
     }
 }
@@ -119,6 +134,11 @@ void KeepPicture(const std::string& testCase, const std::wstring& what, HBITMAP 
     const std::wstring path = PathFor(testCase) + L", " + what + L".png";
     if (!SavePng(picture, path))
         std::fprintf(stderr, "cannot save a picture as %s\n", Utf8(path).c_str());
+}
+
+std::string DescribeForeground() {
+    HWND window = GetForegroundWindow();
+    return window ? DescribeWindow(window) : "none";
 }
 
 std::string DescribeDesktop() {
@@ -138,16 +158,6 @@ std::string DescribeDesktop() {
                                        ? std::to_string(GetTickCount() - lastInput.dwTime) + " ms ago"
                                        : "unknown (error " + std::to_string(GetLastError()) + ")";
 
-    std::string foreground = "none";
-    if (HWND window = GetForegroundWindow()) {
-        wchar_t type[256] = {}, title[256] = {};
-        GetClassNameW(window, type, 256);
-        GetWindowTextW(window, title, 256);
-        DWORD processId = 0;
-        GetWindowThreadProcessId(window, &processId);
-        foreground = "class \"" + Utf8(type) + "\", title \"" + Utf8(title) + "\", process " +
-                     std::to_string(processId) + " " + ImageOf(processId);
-    }
     return WindowsVersion() + "\n" +
            "Session: " + std::to_string(session) + "\n" +
            "Window station and desktop: " + ObjectName(GetProcessWindowStation()) + "\\" +
@@ -156,7 +166,7 @@ std::string DescribeDesktop() {
            std::to_string(GetSystemMetrics(SM_CYSCREEN)) + " pixels, " + std::to_string(dpi) + " DPI\n" +
            "Work area: " + std::to_string(work.left) + "," + std::to_string(work.top) + " to " +
            std::to_string(work.right) + "," + std::to_string(work.bottom) + "\n" +
-           "Foreground window: " + foreground + "\n" +
+           "Foreground window: " + DescribeForeground() + "\n" +
            "Last input: " + sinceInput + "\n" +
            "Foreground lock timeout: " + std::to_string(lockTimeout) + " ms\n";
 }
@@ -190,33 +200,116 @@ void PressAlt() {
 }  // namespace
 
 // SetForegroundWindow's rules let a process take the foreground only under some
-// conditions, one of them "the foreground lock time-out has expired". Input restarts
+// conditions, "the foreground lock time-out has expired" among them. Input restarts
 // that time-out, and the tests' own clicks and keys are input: with the default of
-// 200,000 ms, every box after the first would stay behind the console that started the
-// tests. With the time-out at 0 it has always expired, as on a desktop where nobody has
-// typed for a while. The value lasts until logoff.
+// 200,000 ms, every box after the first would stay behind. With the time-out at 0 it has
+// always expired, as on a desktop where nobody has typed for a while. The value lasts
+// until logoff.
 // SystemParametersInfo documents for this setting: "The calling thread must be able to
-// change the foreground window, otherwise the call fails." On a hosted runner this
-// process is not in front, nor started by the process that is. LockSetForegroundWindow's
-// documentation names the way back: "The system automatically enables calls to
+// change the foreground window, otherwise the call fails." LockSetForegroundWindow's
+// documentation names a way to that: "The system automatically enables calls to
 // SetForegroundWindow if the user presses the ALT key or takes some action that causes
 // the system itself to change the foreground window". So the setting is tried as it is,
-// then once after ALT is pressed and released, before the tests send input of their own.
-bool UnlockForeground() {
+// then once more a moment after ALT is pressed and released. Whether Windows takes it is
+// said, never judged here: a box that does not come to the front fails its case.
+void UnlockForeground() {
     std::printf("Foreground lock timeout before: %lu ms\n", ForegroundLockTimeout());
     DWORD refused = 0, refusedAgain = 0;
     if (SetForegroundLockTimeoutToZero(refused)) {
         std::printf("Foreground lock timeout after: 0 ms, set as it was\n");
-        return true;
+        return;
     }
     PressAlt();
+    Sleep(200);
     if (SetForegroundLockTimeoutToZero(refusedAgain)) {
         std::printf("Foreground lock timeout after: 0 ms, set after ALT was pressed (at first: error %lu)\n", refused);
-        return true;
+        return;
     }
-    std::fprintf(stderr,
-                 "Windows kept the foreground lock timeout at %lu ms: setting it failed with error %lu, and again "
-                 "with error %lu after ALT was pressed\n",
-                 ForegroundLockTimeout(), refused, refusedAgain);
-    return false;
+    std::printf("Foreground lock timeout after: %lu ms: Windows refused to set it, with error %lu, and again with "
+                "error %lu after ALT was pressed\n",
+                ForegroundLockTimeout(), refused, refusedAgain);
+}
+
+namespace {
+
+BOOL CALLBACK MinimiseIfConsole(HWND window, LPARAM) {
+    wchar_t type[64] = {};
+    GetClassNameW(window, type, 64);
+    const std::wstring name = type;
+    // A console's own window, and Windows Terminal's, which hosts consoles from Windows 11 on.
+    if (IsWindowVisible(window) && !IsIconic(window) &&
+        (name == L"ConsoleWindowClass" || name == L"CASCADIA_HOSTING_WINDOW_CLASS")) {
+        // Asynchronously: a window of another process that does not answer cannot hold us.
+        const bool asked = ShowWindowAsync(window, SW_MINIMIZE);
+        std::fprintf(stderr, "Set aside (minimised%s): %s\n", asked ? "" : ", refused", DescribeWindow(window).c_str());
+    }
+    return TRUE;
+}
+
+LRESULT CALLBACK KeeperProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+struct KeeperStart {
+    HANDLE made;
+    HWND window;
+};
+
+// The window runs on a thread of its own, whose messages are always answered, while the
+// cases wait on theirs.
+DWORD WINAPI RunKeeper(LPVOID start) {
+    WNDCLASSW type{};
+    type.lpfnWndProc = KeeperProcedure;
+    type.hInstance = GetModuleHandleW(nullptr);
+    type.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    type.lpszClassName = L"HalvornTestDriver";
+    RegisterClassW(&type);
+    // Small, in a corner: never over a box, which is centred and topmost anyway.
+    HWND window = CreateWindowExW(0, type.lpszClassName, L"Halvorn test driver", WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE,
+                                  0, 0, 240, 80, nullptr, nullptr, type.hInstance, nullptr);
+    static_cast<KeeperStart*>(start)->window = window;
+    SetEvent(static_cast<KeeperStart*>(start)->made);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0)
+        DispatchMessageW(&message);
+    return 0;
+}
+
+HWND Keeper() {
+    static const HWND window = [] {
+        // Static: the thread may write it after a wait that gave up.
+        static KeeperStart start{CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr};
+        HANDLE thread = CreateThread(nullptr, 0, RunKeeper, &start, 0, nullptr);
+        return thread && WaitForSingleObject(start.made, 5000) == WAIT_OBJECT_0 ? start.window : nullptr;
+    }();
+    return window;
+}
+
+}  // namespace
+
+// On GitHub's hosted Windows runners a console window of the runner's own stays in the
+// foreground ("Windows Runner Provisioner in the foreground", actions/runner issue 2189;
+// tests that found "Administrator: C:\Windows\System32\cmd.exe" in front, dotnet/winforms
+// pull request 3079), and Windows hands the foreground back to it when a test's window
+// closes. UI tests there minimise the windows they do not own first (dotnet/winforms
+// pull request 8936, "minimize all open windows on test machines").
+void SetAsideConsoles() {
+    EnumWindows(MinimiseIfConsole, 0);
+    std::fprintf(stderr, "Consoles and terminals set aside; foreground window: %s\n", DescribeForeground().c_str());
+}
+
+// "A process that can set the foreground window can enable another process to set the
+// foreground window by calling AllowSetForegroundWindow", and "the calling process is the
+// foreground process" is one of SetForegroundWindow's conditions (their documentation):
+// with a window of this process in front, the right that Start passes on to each box is
+// one this process holds.
+void HoldTheForeground() {
+    HWND window = Keeper();
+    if (!window) {
+        std::fprintf(stderr, "cannot make a window to hold the foreground with, error %lu\n", GetLastError());
+        return;
+    }
+    if (GetForegroundWindow() != window && !SetForegroundWindow(window))
+        std::fprintf(stderr, "Windows refused this program the foreground; foreground window: %s\n",
+                     DescribeForeground().c_str());
 }

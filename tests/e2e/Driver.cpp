@@ -6,6 +6,10 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <utility>
+
 std::wstring Program;
 
 namespace {
@@ -196,22 +200,41 @@ void Release(Box& box) {
 // The case that runs, whose name the pictures of a failure take.
 std::string CurrentCase;
 
-// After each case, whatever it left running is ended; at its first failure, the screen
-// is kept, as it is at that moment.
+// The foreground window before the last box was started, and after it closed.
+std::string ForegroundBeforeStart, ForegroundAfterClose;
+
+std::string ForegroundNotes() {
+    return "Foreground window before the box was started: " + ForegroundBeforeStart + "\n" +
+           "Foreground window after the box closed: " + ForegroundAfterClose + "\n";
+}
+
+// After each case, whatever it left running is ended and the foreground taken back; at
+// its first failure, the screen is kept as it is at that moment, with the description of
+// the desktop then, and at its end the foreground before and after its last box.
 struct WatchEachCase : doctest::IReporter {
     bool failed = false;
+    std::string described;
 
     explicit WatchEachCase(const doctest::ContextOptions&) {}
     void Failed() {
-        if (!failed)
+        if (!failed) {
             KeepScreen(CurrentCase);
+            described = DescribeDesktop();
+            KeepDescription(CurrentCase, described + ForegroundNotes());
+        }
         failed = true;
     }
     void test_case_start(const doctest::TestCaseData& data) override {
         CurrentCase = data.m_name;
         failed = false;
+        ForegroundBeforeStart = ForegroundAfterClose = "(no box yet)";
     }
-    void test_case_end(const doctest::CurrentTestCaseStats&) override { TerminateJobObject(Job(), 1); }
+    void test_case_end(const doctest::CurrentTestCaseStats&) override {
+        TerminateJobObject(Job(), 1);
+        if (failed)
+            KeepDescription(CurrentCase, described + ForegroundNotes());
+        HoldTheForeground();
+    }
     void log_assert(const doctest::AssertData& data) override {
         if (data.m_failed)
             Failed();
@@ -271,6 +294,8 @@ Box Start(const std::wstring& tail, const wchar_t* environment) {
     std::wstring commandLine = CommandLineWith(tail);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    ForegroundBeforeStart = DescribeForeground();
+    ForegroundAfterClose = "(the box has not closed)";
     // Suspended until it is in the job, so that nothing it does escapes it.
     const DWORD flags = CREATE_SUSPENDED | (environment ? CREATE_UNICODE_ENVIRONMENT : 0);
     const auto start = [&] {
@@ -368,6 +393,8 @@ DWORD Dismiss(Box& box, Dismissal how) {
     DWORD status = STILL_ACTIVE;
     if (WaitForSingleObject(box.process.hProcess, ExitTimeoutMs) == WAIT_OBJECT_0) {
         GetExitCodeProcess(box.process.hProcess, &status);
+        ForegroundAfterClose = DescribeForeground();
+        HoldTheForeground();
     } else {
         FAIL_CHECK("the program did not end within ", ExitTimeoutMs, " ms of the box being dismissed");
         TerminateProcess(box.process.hProcess, 1);
@@ -378,9 +405,40 @@ DWORD Dismiss(Box& box, Dismissal how) {
 
 namespace {
 
-// Whether the screen's rectangle `r` shows the stock icon `id`; with `keep`, a mismatch
-// keeps both pictures compared, for whoever reads the failure.
-bool DrawsStockIcon(const RECT& r, LPCWSTR id, bool keep) {
+struct StockIcon {
+    LPCWSTR id;
+    const char* name;
+};
+const StockIcon MessageBoxIcons[] = {
+    {IDI_INFORMATION, "information"}, {IDI_WARNING, "warning"}, {IDI_ERROR, "error"}, {IDI_QUESTION, "question"}};
+
+// The stock icon `id` as the box draws it, at the region's size, on `background`, in
+// `drawing`'s bitmap.
+std::vector<COLORREF> Drawn(HDC drawing, LPCWSTR id, int width, int height, COLORREF background) {
+    HBRUSH brush = CreateSolidBrush(background);
+    RECT all{0, 0, width, height};
+    FillRect(drawing, &all, brush);
+    DeleteObject(brush);
+    auto icon = static_cast<HICON>(LoadImageW(nullptr, id, IMAGE_ICON, width, height, LR_SHARED));
+    DrawIconEx(drawing, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
+    return Pixels(drawing, 0, 0, width, height);
+}
+
+// How far two pictures of one size lie apart: their channels' differences, summed.
+unsigned long long Distance(const std::vector<COLORREF>& a, const std::vector<COLORREF>& b) {
+    unsigned long long sum = 0;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        for (int shift : {0, 8, 16})
+            sum += static_cast<unsigned long long>(std::abs(static_cast<int>((a[i] >> shift) & 0xFF) -
+                                                            static_cast<int>((b[i] >> shift) & 0xFF)));
+    return sum;
+}
+
+// Which of the message-box icons the screen's rectangle `r` shows: the one whose drawing
+// its pixels are nearest to, where that is nearer by half than every other; "" where none
+// is, as while the box is still being drawn. With `keep`, a region that is not `expected`
+// keeps the icon expected and the region compared, for whoever reads the failure.
+std::string IconIn(const RECT& r, LPCWSTR expected, bool keep) {
     const int width = r.right - r.left;
     const int height = r.bottom - r.top;
     HDC screen = GetDC(nullptr);
@@ -391,28 +449,32 @@ bool DrawsStockIcon(const RECT& r, LPCWSTR id, bool keep) {
     BitBlt(drawing, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
     const std::vector<COLORREF> shown = Pixels(drawing, 0, 0, width, height);
 
-    // The same icon, at the size the box draws it, drawn on the same background in a
-    // bitmap of our own.
     SelectObject(drawing, drawn);
-    HBRUSH background = CreateSolidBrush(shown.empty() ? 0 : shown.front());
-    RECT all{0, 0, width, height};
-    FillRect(drawing, &all, background);
-    auto reference = static_cast<HICON>(LoadImageW(nullptr, id, IMAGE_ICON, width, height, LR_SHARED));
-    DrawIconEx(drawing, 0, 0, reference, width, height, 0, nullptr, DI_NORMAL);
-    const std::vector<COLORREF> expected = Pixels(drawing, 0, 0, width, height);
+    const COLORREF background = shown.empty() ? 0 : shown.front();
+    std::vector<std::pair<unsigned long long, const StockIcon*>> distances;
+    for (const StockIcon& icon : MessageBoxIcons)
+        if (icon.id != expected)
+            distances.emplace_back(Distance(shown, Drawn(drawing, icon.id, width, height, background)), &icon);
+    // The expected icon is drawn last, so that the bitmap kept is its drawing.
+    const StockIcon* expectedIcon = nullptr;
+    for (const StockIcon& icon : MessageBoxIcons)
+        if (icon.id == expected)
+            expectedIcon = &icon;
+    distances.emplace_back(Distance(shown, Drawn(drawing, expected, width, height, background)), expectedIcon);
     SelectObject(drawing, previous);
 
-    const bool same = !shown.empty() && shown == expected;
-    if (keep && !same) {
+    std::sort(distances.begin(), distances.end());
+    const bool clear = !shown.empty() && distances[0].first * 2 < distances[1].first;
+    const std::string name = clear ? distances[0].second->name : "";
+    if (keep && name != expectedIcon->name) {
         KeepPicture(CurrentCase, L"the icon expected", drawn);
         KeepPicture(CurrentCase, L"the region compared", compared);
     }
-    DeleteObject(background);
     DeleteObject(compared);
     DeleteObject(drawn);
     DeleteDC(drawing);
     ReleaseDC(nullptr, screen);
-    return same;
+    return name;
 }
 
 }  // namespace
@@ -424,20 +486,24 @@ bool IsOnScreen(HWND window) {
            r.bottom <= GetSystemMetrics(SM_CYSCREEN);
 }
 
-bool ShowsStockIcon(HWND icon, LPCWSTR id, bool settle) {
+std::string StockIconShownBy(HWND icon, LPCWSTR expected) {
     RECT r{};
     GetWindowRect(icon, &r);
     if (!IsOnScreen(icon)) {
         FAIL_CHECK("the icon lies off the screen, from ", r.left, ",", r.top, " to ", r.right, ",", r.bottom,
                    ": its pixels cannot be read");
-        return false;
+        return "(off the screen)";
     }
     // The box may still be animating in, drawn by the compositor on its own time: read
-    // it again, within a bound, before calling it different; the last read keeps what
-    // it compared.
-    if (!settle)
-        return DrawsStockIcon(r, id, false);
-    return Await([&] { return DrawsStockIcon(r, id, false); }, IconSettleTimeoutMs) || DrawsStockIcon(r, id, true);
+    // it again, within a bound, before calling it another; the last read keeps what it
+    // compared.
+    std::string shown;
+    for (const StockIcon& wanted : MessageBoxIcons)
+        if (wanted.id == expected &&
+            Await([&] { return (shown = IconIn(r, expected, false)) == wanted.name; }, IconSettleTimeoutMs))
+            return shown;
+    shown = IconIn(r, expected, true);
+    return shown.empty() ? "(none of the four by a clear margin)" : shown;
 }
 
 std::wstring PlatformDefaultTitle() {

@@ -25,7 +25,7 @@ struct Box {
     PROCESS_INFORMATION process;
     HWND window;  // null: no box appeared in time
     std::wstring title;
-    std::vector<std::wstring> texts;    // the static texts: one, the message
+    std::vector<std::wstring> texts;    // the static texts: the message, or none for an empty one
     std::vector<std::wstring> buttons;  // the captions of the visible buttons
     HWND okButton;
     HWND icon;  // the visible icon control, if any
@@ -59,11 +59,13 @@ DWORD Dismiss(Box& box, Dismissal how);
 // Whether the window lies wholly on the screen, where its pixels can be read.
 bool IsOnScreen(HWND window);
 
-// Whether the icon control shows the platform's stock icon `id` (IDI_...), pixel for
-// pixel; with `settle`, read again within a bound until it does, and where it never
-// does, the icon drawn and the region compared are kept beside the screen's picture
+// Which of the platform's four message-box icons the icon control shows on the screen:
+// "information", "warning", "error" or "question", each drawn as the box draws it and
+// compared with the control's region, the nearest where it is nearer by half than every
+// other. Read again within a bound until it is `expected` (IDI_...); where it never is,
+// the icon expected and the region compared are kept beside the screen's picture
 // (--screenshots=DIR). An icon off the screen fails the calling case.
-bool ShowsStockIcon(HWND icon, LPCWSTR id, bool settle = true);
+std::string StockIconShownBy(HWND icon, LPCWSTR expected);
 
 // The title the platform gives a box that has none, read from a box of our own.
 std::wstring PlatformDefaultTitle();

@@ -27,7 +27,7 @@ windows_path(library_folder ${WORK}/on-path)
 set(cases
     "the tree's test programs|${UNIT}|${E2E}|passes|PATH=C:.windows.System32.C:.windows\r?\n"
     "a failing test program|${FAILS}|${E2E}|fails|unit_tests.exe exited with 1\r?\n"
-    "a crashing test program|${UNIT}|${CRASHES}|fails|e2e_tests.exe exited with -1073740791"
+    "a crashing test program|${UNIT}|${CRASHES}|fails|e2e_tests.exe exited with -1073740791\r?\n1 test program"
     "a missing test program|${UNIT}|none|fails|e2e_tests.exe\" is missing"
     "a test program whose DLL is only on the caller's PATH|${NEEDS_LIBRARY}|${E2E}|fails|unit_tests.exe exited with -1073741515")
 foreach(case IN LISTS cases)

@@ -7,10 +7,13 @@ rem named, a folder with unit_tests.exe and e2e_tests.exe. Exits with the number
 rem programs that failed: any exit status but 0 counts, and so does a program that is
 rem missing or cannot start. Two end-to-end cases need Wine and a launcher on its Unix
 rem side, where ctest runs them: they are left out here, and counted as skipped.
-rem Before the tests of each architecture, e2e_tests.exe sets the session's foreground
-rem lock timeout to 0, so that each box may come to the front (until logoff), says
-rem how, and describes the desktop. A failing end-to-end case keeps a picture of the screen, and
-rem that description, in SCREENSHOTS\ARCHITECTURE when SCREENSHOTS is given.
+rem Before the tests of each architecture, e2e_tests.exe prepares the desktop: it
+rem minimises the console and terminal windows, takes the foreground with a window of its
+rem own, tries to set the session's foreground lock timeout to 0 (until logoff), and says
+rem what Windows allowed, and describes the desktop. That only reports, and is not
+rem counted: the cases judge whether each box comes to the front. A failing end-to-end
+rem case keeps a picture of the screen, and its description, in SCREENSHOTS\ARCHITECTURE
+rem when SCREENSHOTS is given.
 rem Everything runs with Windows' own folders alone on PATH: a runner puts other DLLs on
 rem it (MinGW's among them), and a program that loaded one there would fail on users'
 rem machines. The test programs are linked statically and start halvorn.exe by its path.
@@ -31,7 +34,8 @@ set program=halvorn.exe
 if "%1"=="x64" set program=halvorn-x64.exe
 set keep=
 if defined screenshots set keep="--screenshots=%screenshots%\%1"
-call :run "%tests%\%1\e2e_tests.exe" --unlock-foreground --describe-desktop
+echo == preparing the desktop, not counted
+"%tests%\%1\e2e_tests.exe" --unlock-foreground --describe-desktop
 call :run "%tests%\%1\unit_tests.exe"
 call :run "%tests%\%1\e2e_tests.exe" "--program=%release%\%program%" %keep% "--test-case-exclude=*CallsThePlatformInOrder*,*TypedOnUnix*"
 exit /b 0
