@@ -3,18 +3,17 @@
 # file that the user's configuration hides, a certificate without its key, a key of
 # another certificate, a PKCS #12 file with the wrong password or none that is one, and
 # a timestamp that is no URL; and it keeps the earlier dist/ when the timestamp server
-# cannot be reached. Leaves two copies of the sources and throwaway certificates.
+# cannot be reached. Leaves two checkouts of one commit of the sources, in two folders,
+# and throwaway certificates.
 include(${CMAKE_CURRENT_LIST_DIR}/Common.cmake)
 
 file(REMOVE_RECURSE ${WORK})
-foreach(copy first second/elsewhere)
-    file(COPY ${SOURCE}/ DESTINATION ${WORK}/${copy}
-         PATTERN .git EXCLUDE PATTERN build EXCLUDE PATTERN dist EXCLUDE)
-endforeach()
+file(COPY ${SOURCE}/ DESTINATION ${first} PATTERN .git EXCLUDE PATTERN build EXCLUDE PATTERN dist EXCLUDE)
 run(git -C ${first} init --quiet)
 run(git -C ${first} add --all)
 run(git -C ${first} -c user.name=Halvorn -c user.email=halvorn@invalid commit --quiet -m release)
 run(git -C ${first} tag v${VERSION})
+run(git clone --quiet ${first} ${WORK}/second/elsewhere)
 
 # Throwaway certificates, shaped as CAs issue them: the genuine signer and the timestamp
 # authority, each under an intermediate with its CRL distribution point and its issuer's

@@ -1,7 +1,8 @@
-# Both copies of the sources, in two folders, write the same zip; it holds exactly the
-# two programs and two text files for Windows (CRLF, ASCII), the README naming the
-# version and the home and linking nothing in the zip; SHA256SUMS verifies, and its
-# halvorn.exe is the program under test.
+# Both checkouts of the sources, in two folders, write the same zip; it holds exactly the
+# two programs and two text files for Windows (CRLF, ASCII, no line wider than Notepad
+# on XP shows, 79), the README naming the version, the commit of a development build and
+# the home, and linking nothing in the zip; SHA256SUMS verifies, and its halvorn.exe is
+# the program under test.
 include(${CMAKE_CURRENT_LIST_DIR}/Common.cmake)
 
 run(${first}/scripts/release)
@@ -25,15 +26,22 @@ run(${CMAKE_COMMAND} -E tar xf ${first}/dist/${zip} WORKING_DIRECTORY ${WORK}/un
 # CMake's file(READ) drops carriage returns: Python reads the bytes.
 foreach(text README.txt LICENSE.txt)
     execute_process(COMMAND ${python} -c "import sys; d = open(sys.argv[1], 'rb').read(); \
-sys.exit(not d.isascii() or d.count(b'\\n') != d.count(b'\\r\\n') or not d.endswith(b'\\r\\n'))"
+sys.exit(not d.isascii() or d.count(b'\\n') != d.count(b'\\r\\n') or not d.endswith(b'\\r\\n') \
+or max(map(len, d.split(b'\\r\\n'))) > 79)"
                     ${WORK}/unzipped/${text} RESULT_VARIABLE bad)
     if(bad)
-        message(FATAL_ERROR "${text} has a line ending that is not CRLF, or a character that is not ASCII")
+        message(FATAL_ERROR "${text} has a line ending that is not CRLF, a character that is not ASCII, or a line"
+                            " over 79 characters")
     endif()
 endforeach()
 file(READ ${WORK}/unzipped/README.txt readme)
-if(NOT readme MATCHES "Halvorn ${VERSION}\n" OR NOT readme MATCHES "${HOME}\n" OR readme MATCHES "\\.md")
-    message(FATAL_ERROR "README.txt does not name Halvorn ${VERSION} and ${HOME}, or names a document it lacks")
+execute_process(COMMAND git -C ${first} rev-parse HEAD OUTPUT_VARIABLE commit OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT VERSION MATCHES "-")
+    set(commit "")  # a release names its tag, not its commit
+endif()
+if(NOT readme MATCHES "Halvorn ${VERSION}\n" OR NOT readme MATCHES "${HOME}\n" OR readme MATCHES "\\.md"
+   OR NOT readme MATCHES "${commit}")
+    message(FATAL_ERROR "README.txt does not name Halvorn ${VERSION}, ${HOME} and its commit, or names a document it lacks")
 endif()
 execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${PROGRAM} ${WORK}/unzipped/halvorn.exe RESULT_VARIABLE differ)
 if(differ)
