@@ -21,8 +21,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Tests and tools run under Wine, in a prefix of this build tree's own, started by
-# scripts/wine so that their arguments arrive whatever the caller's locale.
+# support/wine/wine so that their arguments arrive whatever the caller's locale.
 find_program(HALVORN_WINE NAMES ${HALVORN_WINE_LOADER_NAMES} PATHS /usr/lib/wine NO_CACHE)
 if(HALVORN_WINE)
-    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine ${CMAKE_BINARY_DIR}/wine ${HALVORN_WINE})
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../support/wine/wine ${CMAKE_BINARY_DIR}/wine ${HALVORN_WINE})
 endif()

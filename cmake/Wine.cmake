@@ -26,7 +26,7 @@ endif()
 # scripts/test says at its end which trees left their tests out, and why.
 set(HALVORN_TESTS_LEFT_OUT "${left_out}" CACHE INTERNAL "why this tree's tests that run programs are left out, if they are")
 
-set(session ${PROJECT_SOURCE_DIR}/scripts/wine-session)
+set(session ${PROJECT_SOURCE_DIR}/support/wine/wine-session)
 set(HALVORN_WINE_SESSION ${session} run ${CMAKE_BINARY_DIR}/wine)
 set(sessions ${CMAKE_BINARY_DIR}/wine-sessions)
 file(WRITE ${sessions} "")
