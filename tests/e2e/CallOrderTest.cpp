@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Driver.h"
+#include "MessageRequest.h"
 
 namespace {
 
@@ -139,7 +140,7 @@ TEST_CASE("E2E, CallsThePlatformInOrderAndFreesTheVectorAfterTheBox") {
     CHECK(split.arguments.at(0) == commandLine.result);
     REQUIRE(box_.arguments.size() == 4);
     CHECK(box_.arguments[0] == 0);           // no owner
-    CHECK(box_.arguments[3] == 0x00051040);  // OK, information, system-modal, foreground, topmost
+    CHECK(box_.arguments[3] == MessageStyle);  // OK, information, system-modal, foreground, topmost
     CHECK(release.arguments.at(0) == vector.result);
     CHECK(find(false, "MessageBoxW") < find(true, "LocalFree"));
 }
