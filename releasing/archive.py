@@ -1,13 +1,8 @@
 """Writes the release zip, the same bytes from the same files whoever runs it and
 wherever: a fixed order, date and mode for every entry, and no extra fields. Python's
 zipfile rather than cmake -E tar, which records the caller's user and group IDs and a
-DOS time in the local time zone.
-
-    python3 -m releasing.archive ZIP FOLDER    puts every file under FOLDER in ZIP, by
-                                               its path there, in the order of those paths"""
-import sys
+DOS time in the local time zone."""
 import zipfile
-from pathlib import Path
 
 
 def write_zip(archive, contents):
@@ -20,8 +15,3 @@ def write_zip(archive, contents):
             entry.compress_type = zipfile.ZIP_DEFLATED
             release.writestr(entry, content, compresslevel=9)
 
-
-if __name__ == "__main__":
-    archive, folder = sys.argv[1:]
-    files = sorted(path for path in Path(folder).rglob("*") if path.is_file())
-    write_zip(archive, [(path.relative_to(folder).as_posix(), path.read_bytes()) for path in files])

@@ -24,12 +24,14 @@ from pathlib import Path
 
 import yaml
 
-from .tool import ROOT, Stop, run_tool
+from . import layout
+from .command import ROOT, Stop, run_tool
 
 USAGE = "scripts/package-manifests --dist DIR --url-base URL --identifier ID --out DIR"
 
 MANIFEST_VERSION = "1.12.0"
-PROGRAMS = {"x86": "halvorn.exe", "x64": "halvorn-x64.exe"}  # winget's architectures
+# winget's architectures are the release's.
+PROGRAMS = {program.architecture: program.published for program in layout.PROGRAMS}
 GITHUB_RELEASE = re.compile(r"(https://github\.com/[^/]+/[^/]+)/releases/download/([^/]+)/$")
 # winget's PackageIdentifier: 2 to 8 parts of 1 to 32 characters, 128 in all.
 PART = r"[^.\s\\/:*?\"<>|\x00-\x1f\x7f]{1,32}"
@@ -41,20 +43,20 @@ COPYRIGHT = re.compile(r"^\s*Copyright\s+(?:\(c\)\s*|©\s*)?[0-9]{4}(?:\s*[-–,
 def verified_hashes(dist):
     """SHA256SUMS's hashes of the programs, each checked against its file."""
     try:
-        sums = (dist / "SHA256SUMS").read_text()
+        sums = (dist / layout.CHECKSUMS).read_text()
     except OSError as error:
-        raise Stop(f"cannot read {dist / 'SHA256SUMS'}: {error.strerror}")
+        raise Stop(f"cannot read {dist / layout.CHECKSUMS}: {error.strerror}")
     listed = {name: digest.lower() for digest, name in re.findall(r"^([0-9a-fA-F]{64}) [ *](\S+)$", sums, re.M)}
     hashes = {}
     for name in PROGRAMS.values():
         if name not in listed:
-            raise Stop(f"{dist / 'SHA256SUMS'} lists no {name}")
+            raise Stop(f"{dist / layout.CHECKSUMS} lists no {name}")
         try:
             actual = hashlib.sha256((dist / name).read_bytes()).hexdigest()
         except OSError as error:
             raise Stop(f"cannot read {dist / name}: {error.strerror}")
         if actual != listed[name]:
-            raise Stop(f"{dist / name} does not match its line in SHA256SUMS")
+            raise Stop(f"{dist / name} does not match its line in {layout.CHECKSUMS}")
         hashes[name] = actual
     return hashes
 
@@ -101,23 +103,20 @@ def yaml_text(fields):
     return yaml.safe_dump(fields, sort_keys=False, allow_unicode=True, width=1000)
 
 
-def main():
-    parser = argparse.ArgumentParser(prog="scripts/package-manifests", usage=USAGE)
-    for option in ("--dist", "--url-base", "--identifier", "--out"):
-        parser.add_argument(option, required=True)
-    arguments = parser.parse_args()
-    dist, out, identifier = Path(arguments.dist), Path(arguments.out), arguments.identifier
+def write_manifests(dist, url, identifier, out):
+    """Writes the manifests of the release folder `dist`, downloaded from under `url`, as
+    winget's `identifier`, to `out`: made beside it, and given its name once complete."""
+    dist, out = Path(dist), Path(out)
     if out.exists() and not (out.is_dir() and not any(out.iterdir())):
         raise Stop(f"{out} exists and is not an empty folder: give a new one")
-    base = url_base(arguments.url_base)
+    base = url_base(url)
     if not IDENTIFIER.fullmatch(identifier) or len(identifier) > 128:
         raise Stop(f"{identifier!r} is no winget identifier: Publisher.Package, 2 to 8 parts of 1 to 32 characters,"
-             " without spaces or \\/:*?\"<>|, 128 in all")
+                   " without spaces or \\/:*?\"<>|, 128 in all")
     hashes = verified_hashes(dist)
-    try:
-        version = re.search(r"^Version: (\S+)$", (dist / "BUILDINFO").read_text(), re.M).group(1)
-    except (OSError, AttributeError):
-        raise Stop(f"{dist / 'BUILDINFO'} names no version")
+    version = layout.read_buildinfo(dist / layout.BUILDINFO).get("Version") if (dist / layout.BUILDINFO).exists() else None
+    if not version:
+        raise Stop(f"{dist / layout.BUILDINFO} names no version")
     description, publisher, license_name = project()
     github = GITHUB_RELEASE.match(base)
     homepage = github.group(1) if github else base
@@ -167,7 +166,7 @@ def main():
                 "64bit": {"url": update + PROGRAMS["x64"] + "#/halvorn.exe"},
                 "32bit": {"url": update + PROGRAMS["x86"]},
             },
-            "hash": {"url": "$baseurl/SHA256SUMS"},
+            "hash": {"url": f"$baseurl/{layout.CHECKSUMS}"},
         }
     out.parent.mkdir(parents=True, exist_ok=True)
     partial = Path(tempfile.mkdtemp(prefix=f"{out.name}.partial-", dir=out.parent))
@@ -177,6 +176,14 @@ def main():
         partial.rename(out)
     finally:
         shutil.rmtree(partial, ignore_errors=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(prog="scripts/package-manifests", usage=USAGE)
+    for option in ("--dist", "--url-base", "--identifier", "--out"):
+        parser.add_argument(option, required=True)
+    arguments = parser.parse_args()
+    write_manifests(arguments.dist, arguments.url_base, arguments.identifier, arguments.out)
 
 
 def write(folder, manifests, header, scoop):

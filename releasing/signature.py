@@ -39,7 +39,7 @@ from typing import NamedTuple
 
 from asn1crypto import algos, cms, core, tsp, x509
 
-from . import openssl
+from . import tools
 from .reasons import Differs, Reason
 from .authenticode import SpcIndirectDataContent, SpcLink, SpcPeImageData, SpcString, AuthenticodeSignature
 
@@ -163,7 +163,7 @@ def trusted_path(scratch, leaf, carried, trust):
                 if issuer.dump() not in seen and all(issuer.subject != c.subject for c in path):
                     seen.add(issuer.dump())
                     yield from paths(path + [issuer])
-    return next((path for path in paths([leaf]) if openssl.is_chain(scratch, path)), None)
+    return next((path for path in paths([leaf]) if tools.is_chain(scratch, path)), None)
 
 
 def signer_path(scratch, signer, carried, trust):
@@ -175,7 +175,7 @@ def signer_path(scratch, signer, carried, trust):
         return path, True
     if len(carried) > 1:
         raise Differs(Reason.UNTRUSTED_ISSUERS)
-    if signer.self_issued and not openssl.is_chain(scratch, [signer]):
+    if signer.self_issued and not tools.is_chain(scratch, [signer]):
         raise Differs(Reason.NOT_SELF_SIGNED)
     return [signer], False
 

@@ -9,20 +9,21 @@ from typing import NamedTuple
 
 from asn1crypto import pem
 
-from . import openssl
+from . import layout, tools
 from .archive import write_zip
+from .command import escaped
 from .authenticode import AuthenticodeSignature, unsigned_part
 from .reasons import Differs, Reason
 from .signature import at, first_difference, rebuilt_signature
 
-PROGRAMS = {"halvorn.exe": "halvorn.exe", "halvorn-x64.exe": "x64/halvorn.exe"}  # published: in the zip
 # What a signature may add to a program: room for any chain of certificates and a timestamp.
 SIGNATURE_ROOM = 1 << 20
+IN_ZIP = {program.in_zip for program in layout.PROGRAMS}
 
 
 class Run(NamedTuple):
     """Where a run keeps its files, and the roots it trusts."""
-    scratch: openssl.Scratch
+    scratch: tools.Scratch
     trust: object  # signature.Trust
 
 
@@ -36,12 +37,6 @@ class Words(NamedTuple):
 
     def __str__(self):
         return ", ".join(self)
-
-
-def escaped(text):
-    """`text` with everything outside printable ASCII escaped, so that it stays on its line
-    and nothing in it reads as ours."""
-    return json.dumps(text)[1:-1]
 
 
 def quoted(text):
@@ -68,17 +63,17 @@ def checked(run, signed):
     checked what the rebuild cannot: the signature value, the timestamp, the chain."""
     scratch, trust = run
     signer = signed.path[0]
-    if not openssl.is_signature_of(scratch, signer, signed.digest, signed.signature, signed.signed_attrs):
+    if not tools.is_signature_of(scratch, signer, signed.digest, signed.signature, signed.signed_attrs):
         raise Differs(Reason.WRONG_SIGNATURE_VALUE)
     timestamp, at_time = "not timestamped", None
     if signed.token:
         stamped = signed.token["content"]["encap_content_info"]["content"].parsed["gen_time"].native
         # Certificates count as they were when the timestamp was made, as Windows counts them.
         at_time = int(stamped.timestamp())
-        if not openssl.is_timestamp_of(scratch, signed.token.dump(), signed.signature, trust.roots, at_time):
+        if not tools.is_timestamp_of(scratch, signed.token.dump(), signed.signature, trust.roots, at_time):
             raise Differs(Reason.UNTRUSTED_TIMESTAMP)
         timestamp = f"timestamped {stamped:%Y-%m-%d %H:%M:%S} UTC by {quoted(signed.tsa_path[0].subject.human_friendly)}"
-    chains = signed.trusted and openssl.is_trusted_chain(scratch, signed.path, trust.roots, at_time)
+    chains = signed.trusted and tools.is_trusted_chain(scratch, signed.path, trust.roots, at_time)
     return Words(f"signed with certificate SHA-256 {fingerprint(signer)}",
                  f"which {'chains' if chains else 'does not chain'} to a root this machine trusts",
                  timestamp, program_words(signed.opus), f"subject {quoted(signer.subject.human_friendly)}")
@@ -113,12 +108,12 @@ def program_verdict(run, data, rebuilt):
     for name, content in rebuilt.items():
         if data == content:
             return "identical", name, None
-    signature = openssl.extracted_signature(run.scratch, run.scratch.write("download.exe", data))
+    signature = tools.extracted_signature(run.scratch, run.scratch.write("download.exe", data))
     if signature is None:
         raise Differs(Reason.UNSIGNED)
     # osslsigncode attaches a signature as signing does; only the file that results counts.
     for name, content in rebuilt.items():
-        if openssl.with_signature_attached(run.scratch, signature, content) == data:
+        if tools.with_signature_attached(run.scratch, signature, content) == data:
             return "identical apart from its signature", name, signature_words(run, data, signature)
     raise Differs(Reason.NOT_ATTACHED)
 
@@ -133,7 +128,7 @@ def zip_contents(download, expected):
                 raise Differs(Reason.ZIP_OTHER_FILES)
             contents = []
             for name, content in expected:
-                room = len(content) + (SIGNATURE_ROOM if name in PROGRAMS.values() else 0)
+                room = len(content) + (SIGNATURE_ROOM if name in IN_ZIP else 0)
                 with theirs.open(name) as stream:
                     read = stream.read(room + 1)
                 if len(read) > room:
@@ -157,7 +152,7 @@ def together(words):
 def zip_verdict(run, download, rebuilt_zip):
     """The verdict on a zip: the rebuilt zip, or the rebuilt zip with programs signed by one
     certificate in place of ours, zipped again the same way."""
-    if download.stat().st_size > rebuilt_zip.stat().st_size + len(PROGRAMS) * SIGNATURE_ROOM:
+    if download.stat().st_size > rebuilt_zip.stat().st_size + len(IN_ZIP) * SIGNATURE_ROOM:
         raise Differs(Reason.ZIP_TOO_LARGE)
     if filecmp.cmp(download, rebuilt_zip, shallow=False):
         return "identical", rebuilt_zip.name, None
@@ -166,7 +161,7 @@ def zip_verdict(run, download, rebuilt_zip):
     contents = zip_contents(download, expected)
     signers = {}
     for (name, content), (_, rebuilt) in zip(contents, expected):
-        if name in PROGRAMS.values():
+        if name in IN_ZIP:
             try:
                 signers[name] = program_verdict(run, content, {name: rebuilt})[2]
             except Differs as error:

@@ -29,36 +29,20 @@ from pathlib import Path
 
 from asn1crypto import pem, x509
 
-from .openssl import Scratch, run
+from . import layout
+from .command import ROOT, Stop, escaped, run_tool
 from .reasons import Differs, Reason
 from .signature import Trust
-from .tool import ROOT, Stop, run_tool
-from .verdicts import PROGRAMS, SIGNATURE_ROOM, Run, escaped, program_verdict, quoted, zip_verdict
+from .tools import Scratch, run
+from .verdicts import SIGNATURE_ROOM, Run, program_verdict, quoted, zip_verdict
 
 USAGE = "scripts/verify-release [--buildinfo FILE] [--ca-file FILE] FILE..."
 SYSTEM_ROOTS = Path("/etc/ssl/certs/ca-certificates.crt")
 ZIP_MAGIC = b"PK\x03\x04"
 
 
-def fields(path):
-    """BUILDINFO's fields, a continued field's lines joined; a byte order mark, as an
-    editor may save it, is no part of the first."""
-    try:
-        text = Path(path).read_bytes().decode("utf-8-sig")
-    except UnicodeDecodeError:
-        raise Stop(f"{escaped(str(path))} is not UTF-8, so it is no BUILDINFO") from None
-    result, name = {}, None
-    for line in text.splitlines():
-        if line.startswith(" ") and name:
-            result[name] += line.strip() + "\n"
-        else:
-            name, _, value = line.partition(":")
-            result[name] = value.strip()
-    return result
-
-
 def recorded_commit(path):
-    recorded = fields(path)
+    recorded = layout.read_buildinfo(path)
     for name in ("Source", "Version", "Commit"):
         if not recorded.get(name):
             raise Stop(f"{escaped(str(path))} is incomplete: it has no {name} field")
@@ -115,14 +99,14 @@ def trusting(work, ca_file):
     return Trust(Scratch(work).certificates("roots.pem", roots), by_subject)
 
 
-def verdict(run, download, rebuilt, rebuilt_as, programs):
+def verdict(run, download, rebuilt, version, rebuilt_as, programs):
     """The line of one download, and whether it differs; its name in quotes, so that no
     name reads as a verdict."""
     try:
         with download.open("rb") as file:
             kind = file.read(len(ZIP_MAGIC))
         if kind == ZIP_MAGIC:
-            said, name, words = zip_verdict(run, download, next(rebuilt.glob("*.zip")))
+            said, name, words = zip_verdict(run, download, rebuilt / layout.zip_name(version))
         elif download.stat().st_size > max(map(len, programs.values())) + SIGNATURE_ROOM:
             raise Differs(Reason.PROGRAM_TOO_LARGE)
         else:
@@ -140,7 +124,7 @@ def main():
     arguments = parser.parse_args()
     if not (ROOT / ".git").exists():
         raise Stop(f"{ROOT} is not a git checkout: clone Halvorn's repository and run this there")
-    infos = [arguments.buildinfo] if arguments.buildinfo else [f for f in arguments.files if f.name == "BUILDINFO"]
+    infos = [arguments.buildinfo] if arguments.buildinfo else [f for f in arguments.files if f.name == layout.BUILDINFO]
     downloads = [f for f in arguments.files if f not in infos]
     if len(infos) > 1:
         raise Stop("more than one BUILDINFO was given")
@@ -155,7 +139,7 @@ def main():
         except OSError as error:
             raise Stop(f"cannot read {escaped(str(path))}: {error.strerror}") from None
         # A browser may save it as "BUILDINFO (1)" or "BUILDINFO.txt".
-        if path in downloads and start.removeprefix(b"\xef\xbb\xbf").startswith(b"Source: halvorn\n"):
+        if path in downloads and layout.is_buildinfo(start):
             raise Stop(f"{escaped(str(path))} is a BUILDINFO, not a file of the release: give it with --buildinfo")
     ca_file = certificates_in(arguments.ca_file) if arguments.ca_file else []
     if arguments.ca_file and not ca_file:
@@ -165,18 +149,18 @@ def main():
     work = Path(tempfile.mkdtemp(prefix="verify-", dir=ROOT / "build"))
     try:
         rebuilt, checked_out = rebuild(work, commit)
-        ours = fields(rebuilt / "BUILDINFO")
+        ours = layout.read_buildinfo(rebuilt / layout.BUILDINFO)
         if recorded and recorded.get("Installed-Build-Depends") != ours.get("Installed-Build-Depends"):
             print("note: this machine's tools differ from those BUILDINFO names, so the bytes may differ;"
                   f" BUILDINFO was made on {escaped(recorded.get('Build-Origin', ''))}", file=sys.stderr)
         rebuilt_as = described(work / "clone", ours.get("Version", ""), checked_out)
-        programs = {name: (rebuilt / name).read_bytes() for name in PROGRAMS}
+        programs = {program.published: (rebuilt / program.published).read_bytes() for program in layout.PROGRAMS}
         scratch = work / "scratch"
         scratch.mkdir()
         this_run = Run(Scratch(scratch), trusting(work, ca_file))
         differ = False
         for download in downloads:
-            line, differs = verdict(this_run, download, rebuilt, rebuilt_as, programs)
+            line, differs = verdict(this_run, download, rebuilt, ours.get("Version", ""), rebuilt_as, programs)
             differ |= differs
             print(line)
         return 1 if differ else 0

@@ -1,13 +1,14 @@
-"""The checks that openssl and osslsigncode make for verify-release, one call each, named
-for what a success proves. What they read is written to a scratch folder of the run's own;
-their text output is never read, since it prints names that a signer chooses."""
+"""What the release tools ask of openssl and osslsigncode, one call each, named for what
+it does or what a success proves. What verify-release's checks read is written to a
+scratch folder of the run's own; their text output is never read, since it prints names
+that a signer chooses."""
 import subprocess
 from pathlib import Path
 from typing import NamedTuple
 
 from asn1crypto import pem
 
-from .tool import Stop
+from .command import Stop
 
 
 def run(*command, check=True):
@@ -100,3 +101,41 @@ def with_signature_attached(scratch, signature, unsigned):
         "-CAfile", scratch.write("no-roots.pem", b""), "-in", scratch.write("unsigned.exe", unsigned), "-out", out,
         check=False)
     return out.read_bytes() if out.exists() else None
+
+
+# --- Signing, as scripts/release and scripts/publish do it ---
+
+def password_option(password_file):
+    """openssl's -passin for a password read from `password_file`, or for none."""
+    return ["-passin", f"file:{password_file}" if password_file else "pass:"]
+
+
+def opens_pkcs12(path, password_file):
+    """Whether openssl opens the PKCS #12 file with the password given (none without one)."""
+    return succeeds("openssl", "pkcs12", "-in", path, "-noout", *password_option(password_file))
+
+
+def public_key_of_key(path, password_file):
+    """The public key of the PEM private key in `path`, or None where it cannot be read."""
+    result = run("openssl", "pkey", "-in", path, *password_option(password_file), "-pubout", check=False)
+    return result.stdout if result.returncode == 0 else None
+
+
+def public_key_of_certificate(path):
+    """The public key of the first PEM certificate in `path`, or None where there is none."""
+    result = run("openssl", "x509", "-in", path, "-noout", "-pubkey", check=False)
+    return result.stdout if result.returncode == 0 else None
+
+
+def signed(program, out, signing):
+    """osslsigncode's own words where it cannot sign `program` into `out` with Authenticode,
+    SHA-256, and the options `signing` (its certificate, key or PKCS #12 file, password
+    file and timestamp server); None where it signs."""
+    result = run("osslsigncode", "sign", *signing, "-h", "sha256", "-n", "Halvorn", "-in", program, "-out", out,
+                 check=False)
+    return None if result.returncode == 0 else (result.stdout + result.stderr).decode(errors="replace")
+
+
+def without_signature(program, out):
+    """`program` with its signature set aside, as osslsigncode removes one, into `out`."""
+    run("osslsigncode", "remove-signature", "-in", program, "-out", out)

@@ -2,7 +2,7 @@
 Windows XP and later (32-bit x86, or x64), hardened, importing only system DLLs
 and only functions that XP has, with its manifest and version resource.
 
-Usage: check_pe.py PROGRAM x86|x64 VERSION XP_IMPORTS MAX_BYTES OBJDUMP"""
+Usage: python3 -m releasing.pe PROGRAM x86|x64 VERSION XP_IMPORTS MAX_BYTES OBJDUMP"""
 import os
 import re
 import subprocess
