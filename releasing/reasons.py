@@ -16,6 +16,7 @@ class Reason(enum.Enum):
                          " issuers it carries cannot be told from copies: give the root with --ca-file")
     NOT_SELF_SIGNED = "its certificate names itself as its issuer, but is not signed by its own key"
     NOT_MADE_BY_SIGNING = "its signature is not what signing makes, from {field} on"
+    UNKNOWN_VALUE = "its signature holds a value of a kind that signing does not write ({detail})"
     # What the tools check of a signature that has the form signing makes.
     WRONG_SIGNATURE_VALUE = "its signature value does not verify with the signer's key"
     UNTRUSTED_TIMESTAMP = "its timestamp does not verify, or its TSA does not chain to a trusted root"

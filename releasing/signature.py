@@ -1,40 +1,12 @@
 """The rule by which verify-release accepts an Authenticode signature: every byte of it is
 rebuilt here, or signed by the signer, or vouched for by a root that the user trusts.
-Nothing else.
-
-From the download's signature it takes only what a signer, or the timestamp authority
-(TSA) it asked, chooses, and who vouches for each:
-
-    the signer's certificate             its fingerprint, which the verdict prints
-    its issuers                          a trusted root: exactly the path that openssl
-                                         verifies from it to that root, with or without
-                                         the root; where no trusted root is reached, the
-                                         signer's certificate must stand alone
-    signing time, opus info (program     the signer's signature: each once, one value,
-    name and URL), statement type        as DER
-    the signature value                  the signer's key (openssl dgst -verify)
-    at most one RFC 3161 token:
-      its time, policy, serial number,   the TSA's signature: as DER
-      accuracy, ordering, TSA name and
-      extensions
-      its nonce                          nobody: only as osslsigncode asks for one
-                                         (2.9: 64 random bits; 2.5: none)
-      its imprint's hash algorithm       SHA-256, SHA-384 or SHA-512
-      the TSA's signed attributes        the TSA's signature: those that TSAs write
-                                         (RFC 3161, 5816, 6211), each once, as DER
-      the TSA's certificate and issuers  a trusted root, as for the signer's
-      the TSA's signature value          the TSA's key (openssl ts -verify)
-
-Everything else is rebuilt: the versions, the content and its digest of the rebuilt file,
-the content type and message digest attributes, the imprint, the identifiers of the
-signers, and the structure around them. Where signing tools write a field in more than
-one way, each of those ways is tried, and no other: algorithm parameters NULL or absent;
-certificates in DER order (osslsigncode) or in the chain's order either way (openssl ts
--reply writes the chain's); the PE image data as osslsigncode 2.5 and 2.9 write it.
+Nothing else. RULE below is that rule, part by part, and docs/verifying.md shows it as
+it stands (python3 -m releasing.signature prints it; the lint compares the two).
 
 A timestamp proves only when the TSA saw the signature value: one that a third party
 added, replaced or removed cannot be told from the signer's."""
 import hashlib
+import sys
 from typing import NamedTuple
 
 from asn1crypto import algos, cms, core, tsp, x509
@@ -43,19 +15,71 @@ from . import tools
 from .reasons import Differs, Reason
 from .authenticode import SpcIndirectDataContent, SpcLink, SpcPeImageData, SpcString, AuthenticodeSignature
 
-DIGESTS = ("sha256", "sha384", "sha512")
+# Each as asn1crypto names it, and in words.
+# The digest algorithms of a signature, and of a timestamp's imprint; the first where none is.
+DIGESTS = {"sha256": "SHA-256", "sha384": "SHA-384", "sha512": "SHA-512"}
+FIRST_DIGEST = "sha256"
 # The signed attributes that signing tools write, besides content type and message digest.
-SIGNER_ATTRIBUTES = ("signing_time", "spc_sp_opus_info", "spc_statement_type")
+SIGNER_ATTRIBUTES = {"signing_time": "signing time", "spc_sp_opus_info": "opus info (program name and URL)",
+                     "spc_statement_type": "statement type"}
 # What a TSA signs besides content type and message digest: the signing time, its
 # certificate (RFC 3161's ESS, RFC 5816's v2) and the algorithms it used (RFC 6211).
-TSA_ATTRIBUTES = ("signing_time", "signing_certificate", "signing_certificate_v2", "cms_algorithm_protection")
+TSA_ATTRIBUTES = {"signing_time": "signing time", "signing_certificate": "ESS signing certificate",
+                  "signing_certificate_v2": "ESS signing certificate v2",
+                  "cms_algorithm_protection": "algorithm protection"}
 # The fields of a TSTInfo that the TSA chooses and signs.
-TSA_FIELDS = ("policy", "serial_number", "gen_time", "accuracy", "ordering", "tsa", "extensions")
+TSA_FIELDS = {"policy": "policy", "serial_number": "serial number", "gen_time": "time", "accuracy": "accuracy",
+              "ordering": "ordering", "tsa": "TSA name", "extensions": "extensions"}
 # osslsigncode 2.9 asks for a timestamp with a nonce of 64 random bits; 2.5 with none.
-NONCE_LIMIT = 1 << 64
+NONCE_BITS = 64
 # The PE image data as osslsigncode writes it: 2.9 sets the flag for resources, 2.5 none.
 PE_IMAGE_DATA = [SpcPeImageData({"flags": flags, "file": SpcLink(
     name="file", value=SpcString(name="unicode", value="<<<Obsolete>>>"))}) for flags in ({"include_resources"}, set())]
+
+
+class Part(NamedTuple):
+    part: str  # of the signature
+    taken: str  # from the download, and in which forms
+    vouched_by: str  # who answers for those bytes
+
+
+def names(words):
+    return ", ".join(words.values())
+
+
+# Every part of a signature that its signer, or the TSA it asked, chooses; the rest is rebuilt.
+RULE = (
+    Part("the signer's certificate", "as it is", "its SHA-256 fingerprint, which the line prints"),
+    Part("the signer's issuers", "exactly the path that openssl verify checks to a root this machine or --ca-file "
+         "trusts, with or without the root; where there is none, no issuer at all", "that root"),
+    Part("the signed attributes besides content type and message digest",
+         f"{names(SIGNER_ATTRIBUTES)}: each once, with one value, as DER", "the signer's signature"),
+    Part("the signature value", "as it is", "the signer's key (openssl dgst -verify)"),
+    Part("the RFC 3161 timestamp", "at most one", "its TSA, below"),
+    Part("the timestamp's TSA fields", f"{names(TSA_FIELDS)}: as DER", "the TSA's signature"),
+    Part("the timestamp's nonce", f"as osslsigncode asks for one: none (2.5), or under 2^{NONCE_BITS} (2.9)",
+         "nobody: the requester chooses it"),
+    Part("the timestamp's imprint", f"its hash algorithm, {names(DIGESTS)}, with its parameters NULL or absent; "
+         "the hash rebuilt from the signature value", "the TSA's signature"),
+    Part("the TSA's signed attributes besides content type and message digest",
+         f"{names(TSA_ATTRIBUTES)}: each once, with one value, as DER", "the TSA's signature"),
+    Part("the TSA's certificate and its issuers", "as the signer's, and they must reach a trusted root", "that root"),
+    Part("the TSA's signature value", "as it is", "the TSA's key (openssl ts -verify)"),
+    Part("the digest algorithms", f"{names(DIGESTS)}, the same throughout a SignedData, its parameters NULL or "
+         "absent", "the signer's, or the TSA's, signature"),
+    Part("the certificates' order", "DER's, as osslsigncode writes them, or the chain's either way, as openssl ts "
+         "-reply writes a TSA's", "(the same certificates)"),
+    Part("the PE image data", "as osslsigncode 2.9 writes it (resources flagged) or 2.5 (no flag)",
+         "the signer's signature"),
+)
+
+
+def rule_as_markdown():
+    """RULE as the table that docs/verifying.md shows."""
+    rows = ["| Part | Taken from the download | Vouched for by |", "|---|---|---|"]
+    return "\n".join(rows + [f"| {part.part} | {part.taken} | {part.vouched_by} |" for part in RULE]) + "\n"
+
+
 # Longer paths to a root are not what CAs issue.
 MAX_PATH = 6
 
@@ -115,7 +139,7 @@ def algorithm(kind, name, theirs):
 
 def canonical(value):
     """`value` encoded afresh from what it means, as DER: whatever else the encoding held is
-    gone. A value of a type it cannot rebuild raises ValueError."""
+    gone. A value of a type that signing does not write differs."""
     if isinstance(value, core.Choice):
         return type(value)(name=value.name, value=canonical(value.chosen))
     if isinstance(value, core.Sequence):
@@ -126,7 +150,7 @@ def canonical(value):
     if isinstance(value, core.ParsableOctetString):
         return type(value)(bytes(value))
     if isinstance(value, core.Any):
-        raise ValueError(f"a value of a type unknown here ({value.tag})")
+        raise Differs(Reason.UNKNOWN_VALUE, detail=f"tag {value.tag}")
     return type(value)(value.native)
 
 
@@ -231,7 +255,7 @@ def parts(theirs):
     if signer is None:
         raise Differs(Reason.NO_SIGNER_CERTIFICATE)
     digest = infos[0]["digest_algorithm"]["algorithm"].native
-    return infos[0], signer, certificates, digest if digest in DIGESTS else DIGESTS[0]
+    return infos[0], signer, certificates, digest if digest in DIGESTS else FIRST_DIGEST
 
 
 def rebuilt_tst_info(theirs, signature):
@@ -240,10 +264,10 @@ def rebuilt_tst_info(theirs, signature):
     asks for one."""
     hashed = at(theirs, "message_imprint", "hash_algorithm")
     name = at(hashed, "algorithm")
-    name = name.native if name is not None and name.native in DIGESTS else DIGESTS[0]
+    name = name.native if name is not None and name.native in DIGESTS else FIRST_DIGEST
     fields = {field: canonical(theirs[field]) for field in TSA_FIELDS if not isinstance(theirs[field], core.Void)}
     nonce = at(theirs, "nonce")
-    if nonce is not None and not isinstance(nonce, core.Void) and 0 <= nonce.native < NONCE_LIMIT:
+    if nonce is not None and not isinstance(nonce, core.Void) and 0 <= nonce.native < 1 << NONCE_BITS:
         fields["nonce"] = nonce.native
     return tsp.TSTInfo({"version": "v1", "message_imprint": {
         "hash_algorithm": algorithm(algos.DigestAlgorithm, name, hashed),
@@ -296,29 +320,66 @@ def rebuilt_signature(scratch, signature, file_digest, trust):
     return ours, Signed(path, trusted, digest, b"\x31" + signed_attrs.dump()[1:], value, opus, token, tsa_path)
 
 
+# How asn1crypto says that bytes do not read as the structure it expects.
+READING_FAILURES = (ValueError,)
+
+
+def fields_of(value, path):
+    """(field, path) of each field of `value`, read from its bytes as it comes."""
+    if isinstance(value, core.ParsableOctetString):
+        if value.parsed is not None:
+            yield value.parsed, path
+    elif isinstance(value, core.Choice):
+        yield value.chosen, path
+    elif isinstance(value, core.Sequence):
+        for name, *_ in value._fields:
+            yield value[name], f"{path}.{name}"
+    elif isinstance(value, (core.SequenceOf, core.SetOf)):
+        for index in range(len(value)):
+            yield value[index], f"{path}[{index}]"
+
+
+def unreadable_field(value, path):
+    """The path of the first field of the download's `value` whose bytes do not read as
+    that field; None where all do."""
+    fields = fields_of(value, path)
+    while True:
+        try:
+            field, field_path = next(fields, (None, None))
+            if field is None:
+                value.native
+                return None
+        except READING_FAILURES:
+            return path
+        found = unreadable_field(field, field_path)
+        if found:
+            return found
+
+
 def first_difference(ours, theirs, path):
-    """The path of the innermost field where `theirs` is not `ours`; None where it is."""
-    if theirs is not None and ours.dump() == theirs.dump():
+    """The path of the innermost field where the download's `theirs` is not `ours`, a field
+    whose bytes do not read as it among them; None where it is `ours`. Both were read by
+    one class, so that they have one structure."""
+    if ours.dump() == theirs.dump():
         return None
+    if type(ours) is not type(theirs) or isinstance(ours, core.Choice) and ours.name != theirs.name:
+        return path
+    if isinstance(ours, x509.Certificate) and ours["tbs_certificate"].dump() != theirs["tbs_certificate"].dump():
+        return path  # another certificate altogether
+    their_fields = fields_of(theirs, path)
+    for field, field_path in fields_of(ours, path):
+        try:
+            theirs_field, _ = next(their_fields, (None, None))
+        except READING_FAILURES:
+            return field_path
+        found = field_path if theirs_field is None else first_difference(field, theirs_field, field_path)
+        if found:
+            return found
     try:
-        if isinstance(ours, x509.Certificate) and ours["tbs_certificate"].dump() != theirs["tbs_certificate"].dump():
-            return path  # another certificate altogether
-        if isinstance(ours, core.ParsableOctetString) and ours.parsed is not None:
-            return first_difference(ours.parsed, theirs.parsed, path)
-        if isinstance(ours, core.Choice) and ours.name == theirs.name:
-            return first_difference(ours.chosen, theirs.chosen, path)
-        if isinstance(ours, core.Sequence):
-            for name, *_ in ours._fields:
-                found = first_difference(ours[name], theirs[name], f"{path}.{name}")
-                if found:
-                    return found
-        if isinstance(ours, (core.SequenceOf, core.SetOf)):
-            for index in range(max(len(ours), len(theirs))):
-                if index >= min(len(ours), len(theirs)):
-                    return f"{path}[{index}]"
-                found = first_difference(ours[index], theirs[index], f"{path}[{index}]")
-                if found:
-                    return found
-    except (KeyError, IndexError, ValueError, TypeError, AttributeError):
-        pass
-    return path
+        extra = next(their_fields, None)
+    except READING_FAILURES:
+        return path
+    return extra[1] if extra else path
+
+if __name__ == "__main__":
+    sys.stdout.write(rule_as_markdown())

@@ -4,7 +4,10 @@ import filecmp
 import hashlib
 import io
 import json
+import lzma
+import struct
 import zipfile
+import zlib
 from typing import NamedTuple
 
 from asn1crypto import pem
@@ -14,11 +17,15 @@ from .archive import write_zip
 from .command import escaped
 from .authenticode import AuthenticodeSignature, unsigned_part
 from .reasons import Differs, Reason
-from .signature import at, first_difference, rebuilt_signature
+from .signature import READING_FAILURES, at, first_difference, rebuilt_signature, unreadable_field
 
 # What a signature may add to a program: room for any chain of certificates and a timestamp.
 SIGNATURE_ROOM = 1 << 20
 IN_ZIP = {program.in_zip for program in layout.PROGRAMS}
+# What zipfile and its decompressors raise on a zip they cannot read: a broken or
+# unsupported structure, method, encryption or stream.
+ZIP_READING_FAILURES = (zipfile.BadZipFile, zipfile.LargeZipFile, NotImplementedError, RuntimeError, EOFError,
+                        OSError, ValueError, struct.error, zlib.error, lzma.LZMAError)
 
 
 class Run(NamedTuple):
@@ -83,18 +90,25 @@ def signature_words(run, data, signature):
     """The words of the signature of a program that is a rebuilt one with `signature`
     attached; Differs where the signature is not what signing makes."""
     unsigned = unsigned_part(data)
-    der = pem.unarmor(signature)[2]
+    try:
+        der = pem.unarmor(signature)[2]
+        AuthenticodeSignature.load(der)
+    except READING_FAILURES as error:
+        raise Differs(Reason.UNREADABLE, detail=escaped(str(error).splitlines()[0])) from None
     try:
         ours, signed = rebuilt_signature(run.scratch, AuthenticodeSignature.load(der),
                                          lambda digest: hashlib.new(digest, unsigned).digest(), run.trust)
-        # Both as read from their bytes, whose encodings asn1crypto then keeps: building a
-        # value marks it, and what it was built from, as changed, to be encoded again at
-        # each field compared.
-        where = first_difference(AuthenticodeSignature.load(ours.dump())["content"],
-                                 AuthenticodeSignature.load(der)["content"], "SignedData")
-    # How asn1crypto says that what it reads does not have the structure it expects.
-    except (ValueError, TypeError, KeyError, IndexError) as error:
-        raise Differs(Reason.UNREADABLE, detail=escaped(str(error).splitlines()[0])) from None
+    except READING_FAILURES:
+        # Only bytes of the download that do not read as their field make it differ.
+        where = unreadable_field(AuthenticodeSignature.load(der)["content"], "SignedData")
+        if where is None:
+            raise
+        raise Differs(Reason.NOT_MADE_BY_SIGNING, field=where) from None
+    # Both as read from their bytes, whose encodings asn1crypto then keeps: building a
+    # value marks it, and what it was built from, as changed, to be encoded again at each
+    # field compared.
+    where = first_difference(AuthenticodeSignature.load(ours.dump())["content"],
+                             AuthenticodeSignature.load(der)["content"], "SignedData")
     if where:
         raise Differs(Reason.NOT_MADE_BY_SIGNING, field=where)
     return checked(run, signed)
@@ -135,10 +149,7 @@ def zip_contents(download, expected):
                     raise Differs(Reason.ENTRY_TOO_LARGE, entry=name)
                 contents.append((name, read))
             return contents
-    except Differs:
-        raise
-    # Whatever zipfile or a decompressor raises on what it reads; nothing else runs here.
-    except Exception as error:  # noqa: BLE001
+    except ZIP_READING_FAILURES as error:
         raise Differs(Reason.ZIP_UNREADABLE, detail=escaped(str(error) or type(error).__name__)) from None
 
 
