@@ -34,7 +34,7 @@ def inside(path, folder):
     return path == folder or folder in path.parents
 
 
-def checked(tested, out, url, environment):
+def refusals_checked(tested, out, url, environment):
     """The tested release's version, and whether to sign; Stop on anything that keeps
     this from publishing, before anything is written."""
     if not (tested / layout.CHECKSUMS).is_file():
@@ -99,7 +99,7 @@ def main():
         return 2
     tested, out = Path(sys.argv[1]).resolve(), Path(sys.argv[2]).resolve()
     url, identifier = sys.argv[3], sys.argv[4]
-    version, signing = checked(tested, out, url, os.environ)
+    version, signing = refusals_checked(tested, out, url, os.environ)
     if not matches_checksums(tested):
         raise Stop(f"the files of {tested} do not match its {layout.CHECKSUMS}")
     made = Path(tempfile.mkdtemp())

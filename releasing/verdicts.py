@@ -65,7 +65,7 @@ def program_words(opus):
     return said
 
 
-def checked(run, signed):
+def checked_by_the_tools(run, signed):
     """The words of a signature whose form is what signing makes, once the tools have
     checked what the rebuild cannot: the signature value, the timestamp, the chain."""
     scratch, trust = run
@@ -111,7 +111,7 @@ def signature_words(run, data, signature):
                              AuthenticodeSignature.load(der)["content"], "SignedData")
     if where:
         raise Differs(Reason.NOT_MADE_BY_SIGNING, field=where)
-    return checked(run, signed)
+    return checked_by_the_tools(run, signed)
 
 
 def program_verdict(run, data, rebuilt):

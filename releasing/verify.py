@@ -90,13 +90,14 @@ def certificates_in(path):
         return []
 
 
-def trusting(work, ca_file):
-    """This machine's roots and those of --ca-file."""
+def trusted_roots(scratch, ca_file):
+    """This machine's roots and those of --ca-file, written to the scratch folder in one PEM
+    file for openssl, and found by subject."""
     roots = (certificates_in(SYSTEM_ROOTS) if SYSTEM_ROOTS.exists() else []) + ca_file
     by_subject = {}
     for root in roots:
         by_subject.setdefault(root.subject.hashable, []).append(root)
-    return Trust(Scratch(work).certificates("roots.pem", roots), by_subject)
+    return Trust(scratch.certificates("roots.pem", roots), by_subject)
 
 
 def verdict(run, download, rebuilt, version, rebuilt_as, programs):
@@ -157,7 +158,7 @@ def main():
         programs = {program.published: (rebuilt / program.published).read_bytes() for program in layout.PROGRAMS}
         scratch = work / "scratch"
         scratch.mkdir()
-        this_run = Run(Scratch(scratch), trusting(work, ca_file))
+        this_run = Run(Scratch(scratch), trusted_roots(Scratch(scratch), ca_file))
         differ = False
         for download in downloads:
             line, differs = verdict(this_run, download, rebuilt, ours.get("Version", ""), rebuilt_as, programs)

@@ -1,6 +1,6 @@
-"""Makes tampered copies of a signed release file, for verify-release's test:
+"""Makes tampered copies of a signed release file, for the release tests:
 
-    tamper.py KIND IN OUT [EXTRA]
+    make(KIND, IN, OUT, EXTRA=None)
 
 KIND, for a program, its bytes changed: code (the middle byte: code in a program,
 compressed data in a zip), checksum (another PE checksum), signature (a byte of the
@@ -26,7 +26,6 @@ import hashlib
 import os
 import struct
 import subprocess
-import sys
 import tempfile
 import urllib.request
 import zipfile
@@ -217,10 +216,11 @@ def tamper_zip(kind, source, target):
             out.comment = PAYLOAD
 
 
-kind, source, target, *extra = sys.argv[1:]
-if kind.startswith("zip:") or kind in ("method", "lzma", "encrypted", "deflate", "extra", "comment", "disks", "padded"):
-    tamper_zip(kind, source, target)
-elif kind in ("code", "checksum", "signature", "stuffed"):
-    Path(target).write_bytes(tamper(kind, bytearray(Path(source).read_bytes())))
-else:
-    with_signature_changed(kind, source, target, extra[0] if extra else None)
+def make(kind, source, target, extra=None):
+    if kind.startswith("zip:") or kind in ("method", "lzma", "encrypted", "deflate", "extra", "comment", "disks",
+                                           "padded"):
+        tamper_zip(kind, source, target)
+    elif kind in ("code", "checksum", "signature", "stuffed"):
+        Path(target).write_bytes(tamper(kind, bytearray(Path(source).read_bytes())))
+    else:
+        with_signature_changed(kind, source, target, extra)
