@@ -45,6 +45,15 @@ def checksummed(version):
     return [zip_name(version), *(program.published for program in PROGRAMS)]
 
 
+def read_checksums(folder):
+    """The SHA-256 of each file that the folder's SHA256SUMS lists, in lower case."""
+    try:
+        sums = (folder / CHECKSUMS).read_text()
+    except OSError as error:
+        raise Stop(f"cannot read {escaped(folder / CHECKSUMS)}: {error.strerror}") from None
+    return {name: digest.lower() for digest, name in re.findall(r"^([0-9a-fA-F]{64}) [ *](.+)$", sums, re.M)}
+
+
 def write_checksums(folder, version):
     """SHA256SUMS, as sha256sum writes it, of the release in `folder`."""
     lines = (f"{hashlib.sha256((folder / name).read_bytes()).hexdigest()}  {name}\n" for name in checksummed(version))

@@ -42,11 +42,7 @@ COPYRIGHT = re.compile(r"^\s*Copyright\s+(?:\(c\)\s*|©\s*)?[0-9]{4}(?:\s*[-–,
 
 def verified_hashes(dist):
     """SHA256SUMS's hashes of the programs, each checked against its file."""
-    try:
-        sums = (dist / layout.CHECKSUMS).read_text()
-    except OSError as error:
-        raise Stop(f"cannot read {dist / layout.CHECKSUMS}: {error.strerror}")
-    listed = {name: digest.lower() for digest, name in re.findall(r"^([0-9a-fA-F]{64}) [ *](\S+)$", sums, re.M)}
+    listed = layout.read_checksums(dist)
     hashes = {}
     for name in PROGRAMS.values():
         if name not in listed:

@@ -15,7 +15,6 @@ be an empty folder: it is made beside itself and takes its name once complete.
 Everything is checked first: a refusal is one line and exit status 2."""
 import hashlib
 import os
-import re
 import shutil
 import subprocess
 import sys
@@ -65,9 +64,9 @@ def refusals_checked(tested, out, url, environment):
 
 def matches_checksums(folder):
     """Whether every file that the folder's SHA256SUMS lists is there, as listed."""
-    for digest, name in re.findall(r"^([0-9a-fA-F]{64}) [ *](.+)$", (folder / layout.CHECKSUMS).read_text(), re.M):
+    for name, digest in layout.read_checksums(folder).items():
         path = folder / name
-        if not path.is_file() or hashlib.sha256(path.read_bytes()).hexdigest() != digest.lower():
+        if not path.is_file() or hashlib.sha256(path.read_bytes()).hexdigest() != digest:
             return False
     return True
 

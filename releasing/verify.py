@@ -31,7 +31,7 @@ from asn1crypto import pem, x509
 
 from . import layout
 from .command import ROOT, Stop, escaped, run_tool
-from .reasons import Differs, Reason
+from .reasons import Differs
 from .signature import Trust
 from .tools import Scratch, run
 from .verdicts import SIGNATURE_ROOM, Run, program_verdict, quoted, zip_verdict
@@ -106,12 +106,12 @@ def verdict(run, download, rebuilt, version, rebuilt_as, programs):
     try:
         with download.open("rb") as file:
             kind = file.read(len(ZIP_MAGIC))
+            # A program is read no further than its size check needs: one byte past the room.
+            data = kind + file.read(max(map(len, programs.values())) + SIGNATURE_ROOM + 1 - len(kind))
         if kind == ZIP_MAGIC:
             said, name, words = zip_verdict(run, download, rebuilt / layout.zip_name(version))
-        elif download.stat().st_size > max(map(len, programs.values())) + SIGNATURE_ROOM:
-            raise Differs(Reason.PROGRAM_TOO_LARGE)
         else:
-            said, name, words = program_verdict(run, download.read_bytes(), programs)
+            said, name, words = program_verdict(run, data, programs)
         return f"{quoted(download.name)}: {said}: {name} of {rebuilt_as}" + (f", {words}" if words else ""), False
     except Differs as error:
         return f"{quoted(download.name)}: differs from the release of {rebuilt_as}: {error}", True
@@ -154,14 +154,15 @@ def main():
         if recorded and recorded.get("Installed-Build-Depends") != ours.get("Installed-Build-Depends"):
             print("note: this machine's tools differ from those BUILDINFO names, so the bytes may differ;"
                   f" BUILDINFO was made on {escaped(recorded.get('Build-Origin', ''))}", file=sys.stderr)
-        rebuilt_as = described(work / "clone", ours.get("Version", ""), checked_out)
+        version = ours.get("Version", "")
+        rebuilt_as = described(work / "clone", version, checked_out)
         programs = {program.published: (rebuilt / program.published).read_bytes() for program in layout.PROGRAMS}
-        scratch = work / "scratch"
-        scratch.mkdir()
-        this_run = Run(Scratch(scratch), trusted_roots(Scratch(scratch), ca_file))
+        (work / "scratch").mkdir()
+        scratch = Scratch(work / "scratch")
+        this_run = Run(scratch, trusted_roots(scratch, ca_file))
         differ = False
         for download in downloads:
-            line, differs = verdict(this_run, download, rebuilt, ours.get("Version", ""), rebuilt_as, programs)
+            line, differs = verdict(this_run, download, rebuilt, version, rebuilt_as, programs)
             differ |= differs
             print(line)
         return 1 if differ else 0

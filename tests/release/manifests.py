@@ -6,7 +6,6 @@ on Windows, has the last word). A release folder whose programs are not those of
 SHA256SUMS, a URL base that is not plain https, and an identifier that winget refuses
 are refused."""
 import json
-import re
 import shutil
 import unittest
 
@@ -30,8 +29,7 @@ class PublishesManifestsThatDescribeThePublishedFiles(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         downloads = common.downloads()
-        cls.sums = {name: digest for digest, name in
-                    re.findall(r"^(\S{64})  (\S+)$", (downloads / layout.CHECKSUMS).read_text(), re.M)}
+        cls.sums = layout.read_checksums(downloads)
         cls.version = layout.read_buildinfo(downloads / layout.BUILDINFO)["Version"]
         cls.base = common.url_base()
         cls.architectures = {program.published: program.architecture for program in layout.PROGRAMS}
