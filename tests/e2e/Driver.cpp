@@ -412,6 +412,13 @@ struct StockIcon {
 const StockIcon MessageBoxIcons[] = {
     {IDI_INFORMATION, "information"}, {IDI_WARNING, "warning"}, {IDI_ERROR, "error"}, {IDI_QUESTION, "question"}};
 
+std::string NameOf(LPCWSTR id) {
+    for (const StockIcon& icon : MessageBoxIcons)
+        if (icon.id == id)
+            return icon.name;
+    return "(not a message-box icon)";
+}
+
 // The stock icon `id` as the box draws it, at the region's size, on `background`, in
 // `drawing`'s bitmap.
 std::vector<COLORREF> Drawn(HDC drawing, LPCWSTR id, int width, int height, COLORREF background) {
@@ -451,22 +458,18 @@ std::string IconIn(const RECT& r, LPCWSTR expected, bool keep) {
 
     SelectObject(drawing, drawn);
     const COLORREF background = shown.empty() ? 0 : shown.front();
-    std::vector<std::pair<unsigned long long, const StockIcon*>> distances;
+    std::vector<std::pair<unsigned long long, std::string>> distances;
     for (const StockIcon& icon : MessageBoxIcons)
         if (icon.id != expected)
-            distances.emplace_back(Distance(shown, Drawn(drawing, icon.id, width, height, background)), &icon);
+            distances.emplace_back(Distance(shown, Drawn(drawing, icon.id, width, height, background)), icon.name);
     // The expected icon is drawn last, so that the bitmap kept is its drawing.
-    const StockIcon* expectedIcon = nullptr;
-    for (const StockIcon& icon : MessageBoxIcons)
-        if (icon.id == expected)
-            expectedIcon = &icon;
-    distances.emplace_back(Distance(shown, Drawn(drawing, expected, width, height, background)), expectedIcon);
+    distances.emplace_back(Distance(shown, Drawn(drawing, expected, width, height, background)), NameOf(expected));
     SelectObject(drawing, previous);
 
     std::sort(distances.begin(), distances.end());
     const bool clear = !shown.empty() && distances[0].first * 2 < distances[1].first;
-    const std::string name = clear ? distances[0].second->name : "";
-    if (keep && name != expectedIcon->name) {
+    const std::string name = clear ? distances[0].second : "";
+    if (keep && name != NameOf(expected)) {
         KeepPicture(CurrentCase, L"the icon expected", drawn);
         KeepPicture(CurrentCase, L"the region compared", compared);
     }
@@ -498,10 +501,8 @@ std::string StockIconShownBy(HWND icon, LPCWSTR expected) {
     // it again, within a bound, before calling it another; the last read keeps what it
     // compared.
     std::string shown;
-    for (const StockIcon& wanted : MessageBoxIcons)
-        if (wanted.id == expected &&
-            Await([&] { return (shown = IconIn(r, expected, false)) == wanted.name; }, IconSettleTimeoutMs))
-            return shown;
+    if (Await([&] { return (shown = IconIn(r, expected, false)) == NameOf(expected); }, IconSettleTimeoutMs))
+        return shown;
     shown = IconIn(r, expected, true);
     return shown.empty() ? "(none of the four by a clear margin)" : shown;
 }
